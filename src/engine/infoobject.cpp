@@ -1,0 +1,8 @@
+#include "infoobject.h"
+
+#include <cs101_information_objects.h>
+
+InfoObject::InfoObject(InformationObject io, int typeId)
+    : address(io ? InformationObject_getObjectAddress(io) : 0), typeId(typeId)
+{
+}
