@@ -1,0 +1,39 @@
+#ifndef IEC101_EVENTVIEW_H
+#define IEC101_EVENTVIEW_H
+
+#include <QString>
+#include <QWidget>
+
+#include "infoobject.h"
+
+class QGroupBox;
+class QStandardItemModel;
+class QTreeView;
+
+// Log of the objects the slave reports spontaneously, newest first: time tag as
+// the slave sent it, type name and number, address and value text.
+class EventView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit EventView(QWidget* parent = nullptr);
+    ~EventView() override;
+
+    void addEvent(const InfoObject& object);
+    void clearEvents();
+
+    // Display text of an object's value, shared with the response tables:
+    // measured values as doubles, everything else as integers, "%g"-like.
+    static QString valueText(const InfoObject& object);
+    // The slave's calendar fields of a time tag, or an empty string without one.
+    static QString timeText(const QVariant& timestamp);
+
+private:
+    void makeEventBox();
+
+    QGroupBox* eventBox = nullptr;
+    QStandardItemModel* eventModel = nullptr; // no parent: deleted by the destructor
+    QTreeView* eventTree = nullptr;
+};
+
+#endif // IEC101_EVENTVIEW_H
