@@ -1,0 +1,154 @@
+// Simulated IEC 60870-5-101 controlled station (unbalanced mode) on a serial device.
+//
+// Station wraps lib60870's CS101 slave with a point database that follows the address plan
+// the master's command panel assumes, runs it on its own thread and lets tests script it at
+// runtime from any thread: command behaviour, local/remote mode, values, spontaneous events,
+// a paused line and hostile frames. Everything it receives is recorded for inspection.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace sim {
+
+// Addresses of the station's fixed points. Extra points (StationConfig::extraPoints) are
+// single points starting at ExtraPointBase + 1.
+namespace ioa {
+constexpr int LocalRemote = 65537;         // single point, true = local
+constexpr int ObjectStateBase = 196608;    // + n, n = 1..ObjectCount: double point
+constexpr int DoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
+constexpr int FirstSingleCommand = 2949121;
+constexpr int LastSingleCommand = 2949159;
+constexpr int FirstSinglePoint = 1001; // SinglePointCount plain single points
+constexpr int FirstMeasured = 4001;    // MeasuredCount short floats
+constexpr int FirstCounter = 5001;     // CounterCount integrated totals
+constexpr int ExtraPointBase = 100000;
+constexpr int ObjectCount = 10;
+constexpr int SinglePointCount = 10;
+constexpr int MeasuredCount = 5;
+constexpr int CounterCount = 4;
+constexpr int MaxExtraPoints = 90000; // keeps extra points below the object states
+} // namespace ioa
+
+struct StationConfig
+{
+    QString portPath;
+    int baudRate = 9600;
+    int dataBits = 8;
+    char parity = 'E'; // 'N', 'E' or 'O'
+    int stopBits = 1;
+    int linkAddress = 1;
+    int linkAddressLength = 2; // octets, 1 or 2
+    int commonAddress = 1;
+    int sizeOfCA = 2;
+    int sizeOfIOA = 3;
+    int sizeOfCOT = 2;
+    int maxAsduSize = 249;
+    bool localMode = false;
+    int extraPoints = 0;                 // additional single points for large interrogations
+    double eventRate = 0.0;              // random spontaneous events per second, 0 = none
+    bool echoBroadcastClockSync = false; // answer a broadcast clock sync with ACT_CON (CA 65535/255)
+};
+
+// How the station answers commands (C_SC, C_DC, and also C_IC, C_CI, C_RD, C_CS where noted).
+enum class CommandMode {
+    Normal,
+    AnswerSelectOnly, // select of C_SC/C_DC confirmed, execute ignored; other commands normal
+    Silent,           // no answer to any command, interrogation, read or clock sync
+    Negative,         // every command, interrogation and clock sync gets a negative ACT_CON;
+                      // reads get a negative unknown-address answer
+};
+
+// One ASDU the station received from the master.
+struct ReceivedAsdu
+{
+    int typeId = 0;
+    int cot = 0;
+    bool negative = false;
+    bool test = false;
+    int commonAddress = 0;
+    int ioa = 0; // address of the first element, 0 when there is none
+    bool select = false;
+    // C_SC: state 0/1; C_DC: state 0..3; C_IC: QOI; C_CI: QCC; C_CS: carried time (ms since
+    // epoch, fields read as UTC); others 0.
+    qint64 value = 0;
+    qint64 receivedAtMs = 0; // wall clock, ms since epoch
+};
+
+class Station
+{
+public:
+    using LogHandler = std::function<void(const QString& line)>;
+
+    explicit Station(const StationConfig& config);
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Opens the port and starts the station thread. False (see errorString) if the port does
+    // not open. If the device later disappears, the thread closes it and reopens the same path
+    // when it is back (a restarted pty pair).
+    bool start();
+    // Stops the thread and closes the port; safe to call repeatedly.
+    void stop();
+    bool isRunning() const;
+    QString errorString() const;
+    const StationConfig& config() const;
+
+    // Called on the station thread, one line per ASDU received or sent. Set before start().
+    void setLogHandler(LogHandler handler);
+
+    // --- scripting, thread-safe ---
+    void setCommandMode(CommandMode mode);
+    CommandMode commandMode() const;
+    // Sets the local/remote point (65537) without reporting it.
+    void setLocalMode(bool local);
+    bool isLocalMode() const;
+    // Changes a known point's value without reporting it; false if the address is unknown.
+    // Double points take 0..3, single points 0/1, counters the reading.
+    bool setPointValue(int ioa, double value);
+    std::optional<double> pointValue(int ioa) const;
+
+    // Queue a spontaneous event (cause 3) as class 1 data. A known point of the same kind takes
+    // the new value. timeMs = time tag (ms since epoch, encoded as UTC fields); unset = now.
+    void injectSinglePoint(int ioa, bool value, bool withTime = true, std::optional<qint64> timeMs = {});
+    void injectDoublePoint(int ioa, int state, bool withTime = true, std::optional<qint64> timeMs = {});
+    void injectMeasured(int ioa, float value, bool withTime = true, std::optional<qint64> timeMs = {});
+
+    // Stop serving the line (bytes from the master pile up) and serve it again.
+    void pause();
+    void resume();
+    bool isPaused() const;
+    // Discard everything the master has sent so far and not yet read.
+    void drainInput();
+
+    // Answer the master's next request for class 1 or 2 data with these ASDU bytes verbatim
+    // (FT1.2 variable frame, function code 8, ACD set). Several calls queue several answers.
+    // While any is pending the station thread serves the link itself (see station.cpp on FCB).
+    void sendRawAsdu(const QByteArray& asdu);
+    bool rawAsduPending() const;
+    // Bytes straight onto the line now. False if the port is not open.
+    bool writeRawBytes(const QByteArray& bytes);
+
+    // --- what the master sent ---
+    QVector<ReceivedAsdu> received() const;
+    QVector<ReceivedAsdu> received(int typeId) const;
+    void clearReceived();
+    // Waits until a record of this type exists (including ones recorded earlier; clear first to
+    // wait for a new one). Returns the first such record, or nothing after timeoutMs.
+    std::optional<ReceivedAsdu> waitForCommand(int typeId, int timeoutMs);
+
+    // Number of data ASDUs sent for the last interrogation or counter interrogation.
+    int lastInterrogationAsduCount() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace sim
