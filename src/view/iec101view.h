@@ -1,0 +1,103 @@
+#ifndef IEC101_IEC101VIEW_H
+#define IEC101_IEC101VIEW_H
+
+#include <QSettings>
+#include <QString>
+#include <QThread>
+#include <QVector>
+#include <QWidget>
+
+#include "command.h"
+#include "iec101view_export.h"
+#include "infoobject.h"
+#include "serialparam.h"
+
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QGroupBox;
+class QLineEdit;
+class QPaintEvent;
+class QPushButton;
+class QTimer;
+
+class CommandView;
+class EventView;
+class ResponseView;
+class SerialDialog;
+
+namespace iec101 {
+
+class Iec101Network;
+
+// The IEC 60870-5-101 master as one widget for a host application: connection box,
+// protocol settings dialog, command panel, response tables and event log. The
+// protocol engine runs on a worker thread owned by the view and is reached only
+// through queued signals; everything else lives on the GUI thread.
+class IEC101VIEW_EXPORT Iec101View : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Iec101View(QWidget* parent = nullptr);
+    ~Iec101View() override;
+
+Q_SIGNALS:
+    void doConnect(const SerialParam& param, const int* lastSettings);
+    void doDisconnect();
+    void setStatusBarMessage(const QString& text);
+    void sendCommand(Command::CommandType commandType, const QVector<int>& values);
+
+private Q_SLOTS:
+    void connectClicked();
+    void disconnectClicked();
+    void sendCommandRequested(Command::CommandType commandType, const QVector<int>& values);
+    void defaultClicked();
+    void updateAvailablePorts();
+    void linkLayerStateChanged(const QString& state);
+    void spontaneousDataReady(const QVector<InfoObject>& objects);
+    void requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType);
+    void responseEnded(Command::CommandType commandType);
+    void readResponseReady(const InfoObject& object);
+    void interrogationResponseReady(const QVector<InfoObject>& objects);
+    void settingDialogFinished(int result);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void makeConnectBox();
+    void getRegistryValue();
+    void makeSettingDialog();
+    void disableConnectBox(bool disable);
+
+    QSettings settings;
+    QThread workerThread;
+    SerialDialog* serialDialog = nullptr;
+    Iec101Network* network = nullptr;
+    int initialResponseCount = 0;
+    QTimer* portRefreshTimer = nullptr;
+    CommandView* commandView = nullptr;
+    EventView* eventView = nullptr;
+    ResponseView* responseView = nullptr;
+    QGroupBox* connectBox = nullptr;
+    QComboBox* portComboBox = nullptr;
+    QPushButton* settingsButton = nullptr;
+    QPushButton* connectButton = nullptr;
+    QPushButton* disconnectButton = nullptr;
+    QLineEdit* statusLineEdit = nullptr;
+    QCheckBox* initialDataCheckBox = nullptr;
+    QDialog* settingDialog = nullptr;
+    QLineEdit* caEdit = nullptr;
+    QLineEdit* caSizeEdit = nullptr;
+    QLineEdit* linkAddressEdit = nullptr;
+    QLineEdit* linkAddressSizeEdit = nullptr;
+    QLineEdit* ioaSizeEdit = nullptr;
+    QLineEdit* cotSizeEdit = nullptr;
+    QPushButton* defaultButton = nullptr;
+    int lastSettings[6] = {};
+    int registrySettings[6] = {};
+};
+
+} // namespace iec101
+
+#endif // IEC101_IEC101VIEW_H
