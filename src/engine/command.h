@@ -8,7 +8,14 @@
 //   Read {IOA}, Interrogation {QOI}, CounterInterrogation {QCC},
 //   Single {IOA, 0 off | 1 on}, Double {IOA, 1 off | 2 on}, ClockSync {0 addressed | 1 broadcast}.
 namespace Command {
-enum CommandType { Read = 0, Interrogation = 1, CounterInterrogation = 2, Single = 3, Double = 4, ClockSync = 5 };
+enum CommandType {
+    Read = 0,
+    Interrogation = 1,
+    CounterInterrogation = 2,
+    Single = 3,
+    Double = 4,
+    ClockSync = 5
+};
 } // namespace Command
 
 Q_DECLARE_METATYPE(Command::CommandType)

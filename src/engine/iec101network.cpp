@@ -1,17 +1,457 @@
 #include "iec101network.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+
+#include "asdudecoder.h"
+#include "datacallbackwrapper.h"
 
 namespace iec101 {
 
-// Skeleton so that the other subsystems build; the engine fills these in.
-Iec101Network::Iec101Network(QObject* parent) : QObject(parent) {}
-Iec101Network::~Iec101Network() = default;
-void Iec101Network::doConnect(const SerialParam&, const int*) {}
-void Iec101Network::doDisconnect() {}
-void Iec101Network::sendCommand(Command::CommandType, const QVector<int>&) {}
-void Iec101Network::timerPollingTimeOutHandler() {}
-void Iec101Network::timerCommandHandler() {}
-void Iec101Network::dataReceived(const QVector<InfoObject>&) {}
+namespace {
+
+constexpr int kPollingIntervalMs = 200;
+constexpr int kCommandTimeoutMs = 5000;
+constexpr int kQoiStation = 20;
+constexpr int kQccGeneral = 5;
+
+// Entries of the six-int settings array handed over by the view.
+enum SettingsEntry {
+    CommonAddress = 0,
+    CommonAddressSize,
+    LinkAddress,
+    LinkAddressSize,
+    ObjectAddressSize,
+    CauseSize,
+    SettingsCount
+};
+
+// Values the view uses when nothing is stored; they stand in for a missing array.
+constexpr int kDefaultSettings[SettingsCount] = {1, 2, 1, 2, 3, 2};
+
+// A frame field size outside what the protocol allows would make the library
+// encode and decode garbage; the nearest valid size is used instead.
+int clampSize(int size, int low, int high)
+{
+    return std::max(low, std::min(size, high));
+}
+
+void deleteTimer(QTimer* timer)
+{
+    if (!timer)
+        return;
+    // The timers stay on the thread that built the engine; only that thread may
+    // delete them, so from anywhere else the deletion is posted to it.
+    if (timer->thread() == QThread::currentThread())
+        delete timer;
+    else
+        timer->deleteLater();
+}
+
+} // namespace
+
+// Link-layer state callback of lib60870; runs inside CS101_Master_run.
+void linkLayerStateHandler(void* parameter, int address, LinkLayerState state)
+{
+    Q_UNUSED(address)
+    auto* self = static_cast<Iec101Network*>(parameter);
+    if (!self)
+        return;
+    switch (state) {
+    case LL_STATE_IDLE:
+    case LL_STATE_BUSY:
+        self->connected = false;
+        break;
+    case LL_STATE_ERROR:
+        self->connected = false;
+        Q_EMIT self->linkLayerStateChangedSignal(QStringLiteral("Error"));
+        break;
+    case LL_STATE_AVAILABLE:
+        if (!self->initialDataRequested) {
+            Q_EMIT self->linkLayerStateChangedSignal(QStringLiteral("Available. Waiting for initial data"));
+            self->connected = true;
+            self->initialDataRequested = true;
+            // The interrogation goes out at once, the counter interrogation waits in the queue.
+            self->sendCommand(Command::Interrogation, {kQoiStation});
+            self->sendCommand(Command::CounterInterrogation, {kQccGeneral});
+        } else {
+            Q_EMIT self->linkLayerStateChangedSignal(QStringLiteral("Available"));
+            self->connected = true;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// ASDU callback of lib60870; the parameter is the connection's DataCallbackWrapper.
+bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu)
+{
+    Q_UNUSED(address)
+    auto* wrapper = static_cast<DataCallbackWrapper*>(parameter);
+    if (!wrapper)
+        return false;
+    auto* engine = qobject_cast<Iec101Network*>(wrapper->parent());
+    if (engine)
+        ++engine->receivedAsduCount;
+    if (!asdu || CS101_ASDU_getNumberOfElements(asdu) <= 0)
+        return false;
+    const int sizeOfIOA = engine ? engine->ioaSize : 3;
+    Q_EMIT wrapper->dataReceived(decodeAsdu(asdu, sizeOfIOA));
+    return true;
+}
+
+Iec101Network::Iec101Network(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<Command::CommandType>("Command::CommandType");
+    qRegisterMetaType<QVector<InfoObject>>("QVector<InfoObject>");
+
+    // Parentless on purpose: they stay on this thread when the engine moves to its
+    // worker, and are only started and stopped through the engine's signals.
+    commandTimer = new QTimer;
+    commandTimer->setSingleShot(true);
+    commandTimer->setInterval(kCommandTimeoutMs);
+    connect(commandTimer, &QTimer::timeout, this, &Iec101Network::timerCommandHandler);
+    connect(this, &Iec101Network::startCommandTimer, commandTimer, QOverload<>::of(&QTimer::start));
+    connect(this, &Iec101Network::stopCommandTimer, commandTimer, &QTimer::stop);
+
+    pollingTimer = new QTimer;
+    pollingTimer->setInterval(kPollingIntervalMs);
+    connect(pollingTimer, &QTimer::timeout, this, &Iec101Network::timerPollingTimeOutHandler);
+    connect(this, &Iec101Network::startPollingTimer, pollingTimer, QOverload<>::of(&QTimer::start));
+    connect(this, &Iec101Network::stopPollingTimer, pollingTimer, &QTimer::stop);
+}
+
+Iec101Network::~Iec101Network()
+{
+    doDisconnect();
+    deleteTimer(commandTimer);
+    deleteTimer(pollingTimer);
+}
+
+void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
+{
+    // Never leak an open line: a second connect replaces the first.
+    if (master || serialPort)
+        doDisconnect();
+
+    spontaneousObjects.clear();
+    requestedObjects.clear();
+    commandQueue = QList<QueuedCommand>();
+    interrogationStep = 0;
+    singleCommandStep = 0;
+    doubleCommandStep = 0;
+    busy = false;
+    connected = false;
+    initialDataRequested = false;
+
+    const int* settings = lastSettings ? lastSettings : kDefaultSettings;
+    commonAddress = settings[CommonAddress];
+    linkAddress = settings[LinkAddress];
+
+    const QByteArray name = param.portName.toLatin1();
+    // Port lists give bare names such as ttyUSB0, while the library opens the
+    // string it gets as a path; absolute paths (pty links) are opened as given.
+    const QByteArray path = name.startsWith('/') ? name : QByteArray("/dev/") + name;
+    serialPort = SerialPort_create(path.constData(), param.baudRate, uint8_t(param.dataBits),
+                                   char(param.parity), uint8_t(param.stopBits));
+    connectedPortName = QString::fromLatin1(name);
+    if (!serialPort) {
+        Q_EMIT linkLayerStateChangedSignal(QStringLiteral("Disconnected"));
+        return;
+    }
+
+    sLinkLayerParameters linkParameters;
+    std::memset(&linkParameters, 0, sizeof linkParameters);
+    linkParameters.addressLength = clampSize(settings[LinkAddressSize], 0, 2);
+    linkParameters.timeoutForAck = 500;
+    linkParameters.timeoutRepeat = 2000;
+    linkParameters.useSingleCharACK = false;
+    linkParameters.timeoutLinkState = 5000; // the library's own default
+
+    sCS101_AppLayerParameters appParameters;
+    std::memset(&appParameters, 0, sizeof appParameters);
+    appParameters.sizeOfTypeId = 1;
+    appParameters.sizeOfVSQ = 1;
+    appParameters.sizeOfCOT = clampSize(settings[CauseSize], 1, 2);
+    appParameters.originatorAddress = 0;
+    appParameters.sizeOfCA = clampSize(settings[CommonAddressSize], 1, 2);
+    appParameters.sizeOfIOA = clampSize(settings[ObjectAddressSize], 1, 3);
+    appParameters.maxSizeOfASDU = 249;
+    ioaSize = appParameters.sizeOfIOA;
+
+    master = CS101_Master_create(serialPort, &linkParameters, &appParameters, IEC60870_LINK_LAYER_UNBALANCED);
+    if (!master) {
+        SerialPort_destroy(serialPort);
+        serialPort = nullptr;
+        Q_EMIT linkLayerStateChangedSignal(QStringLiteral("Disconnected"));
+        return;
+    }
+
+    // The wrapper of an earlier connection never emits again once its master is gone.
+    qDeleteAll(findChildren<DataCallbackWrapper*>(QString(), Qt::FindDirectChildrenOnly));
+    auto* wrapper = new DataCallbackWrapper(this);
+    connect(wrapper, &DataCallbackWrapper::dataReceived, this, &Iec101Network::dataReceived);
+
+    CS101_Master_setASDUReceivedHandler(master, asduReceivedHandler, wrapper);
+    CS101_Master_setLinkLayerStateChanged(master, linkLayerStateHandler, this);
+    CS101_Master_addSlave(master, linkAddress);
+    CS101_Master_useSlaveAddress(master, linkAddress);
+    SerialPort_open(serialPort);
+    Q_EMIT startPollingTimer();
+}
+
+void Iec101Network::doDisconnect()
+{
+    connected = false;
+    if (master) {
+        Q_EMIT stopPollingTimer();
+        CS101_Master_destroy(master);
+        master = nullptr;
+    }
+    if (serialPort) {
+        // Closing twice would close whatever file descriptor the first close freed.
+        SerialPort_close(serialPort);
+        SerialPort_destroy(serialPort);
+        serialPort = nullptr;
+        Q_EMIT linkLayerStateChangedSignal(QStringLiteral("Disconnected"));
+    }
+}
+
+bool Iec101Network::portAvailable() const
+{
+    // A pty link or other absolute path is not listed by the system; it counts
+    // as present as long as the path exists.
+    if (connectedPortName.startsWith(QLatin1Char('/')))
+        return QFileInfo::exists(connectedPortName);
+    const auto ports = QSerialPortInfo::availablePorts();
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [this](const QSerialPortInfo& info) { return info.portName() == connectedPortName; });
+}
+
+void Iec101Network::timerPollingTimeOutHandler()
+{
+    // A tick already queued when the connection closed.
+    if (!master)
+        return;
+    if (!portAvailable()) {
+        doDisconnect();
+        return;
+    }
+    CS101_Master_pollSingleSlave(master, linkAddress);
+    CS101_Master_run(master);
+}
+
+void Iec101Network::dataReceived(const QVector<InfoObject>& objects)
+{
+    // Any answer from the slave while a command is pending shows it is still working on it.
+    if (busy)
+        Q_EMIT startCommandTimer();
+    if (objects.isEmpty())
+        return;
+
+    const InfoObject& first = objects.first();
+    if (first.spontaneous) {
+        spontaneousObjects += objects;
+        // Events wait until the pending command has delivered its answer.
+        if (busy)
+            return;
+    } else if (first.value.isValid() || first.typeId == C_CS_NA_1) {
+        requestedObjects += objects;
+        advanceCommandState(first.typeId);
+    } else {
+        // Confirmation or termination of a command: it only moves the command on.
+        advanceCommandState(first.typeId);
+    }
+    checkCommandProgress();
+}
+
+void Iec101Network::finishCommand()
+{
+    Q_EMIT stopCommandTimer();
+    if (busy) {
+        Q_EMIT requestedDataReady(requestedObjects, pendingCommand);
+        requestedObjects.clear();
+        Q_EMIT responseEnded(pendingCommand);
+    }
+    if (!spontaneousObjects.isEmpty()) {
+        Q_EMIT spontaneousDataReady(spontaneousObjects);
+        spontaneousObjects.clear();
+    }
+    sendNextCommand();
+}
+
+void Iec101Network::sendCommand(Command::CommandType commandType, const QVector<int>& values)
+{
+    if (!connected || !master)
+        return;
+    if (busy) {
+        enqueueCommand(commandType, values);
+        return;
+    }
+    // Commands are built from the first and last parameter; an empty list has neither.
+    if (values.isEmpty())
+        return;
+
+    busy = true;
+    Q_EMIT startCommandTimer();
+    pendingValues = values;
+    pendingCommand = commandType;
+
+    switch (commandType) {
+    case Command::Read:
+        CS101_Master_sendReadCommand(master, commonAddress, values.first());
+        break;
+    case Command::Interrogation:
+        CS101_Master_sendInterrogationCommand(master, CS101_COT_ACTIVATION, commonAddress,
+                                              QualifierOfInterrogation(values.first() & 0xff));
+        break;
+    case Command::CounterInterrogation:
+        CS101_Master_sendCounterInterrogationCommand(master, CS101_COT_ACTIVATION, commonAddress,
+                                                     uint8_t(values.first() & 0xff));
+        break;
+    case Command::Single:
+        sendSingleCommand(values, true);
+        break;
+    case Command::Double:
+        sendDoubleCommand(values, true);
+        break;
+    case Command::ClockSync:
+        sendClockSync(values.first() != 0);
+        break;
+    }
+}
+
+void Iec101Network::enqueueCommand(Command::CommandType commandType, const QVector<int>& values)
+{
+    const bool alreadyQueued =
+        std::any_of(commandQueue.cbegin(), commandQueue.cend(),
+                    [commandType](const QueuedCommand& entry) { return entry.first == commandType; });
+    if (alreadyQueued || values.isEmpty())
+        return;
+    commandQueue.append(qMakePair(commandType, values));
+}
+
+void Iec101Network::sendSingleCommand(const QVector<int>& values, bool select)
+{
+    if (!master || values.isEmpty())
+        return;
+    SingleCommand command = SingleCommand_create(nullptr, values.first(), values.last() != 0, select, 0);
+    if (!command)
+        return;
+    CS101_Master_sendProcessCommand(master, CS101_COT_ACTIVATION, commonAddress, InformationObject(command));
+    SingleCommand_destroy(command);
+}
+
+void Iec101Network::sendDoubleCommand(const QVector<int>& values, bool select)
+{
+    if (!master || values.isEmpty())
+        return;
+    DoubleCommand command = DoubleCommand_create(nullptr, values.first(), values.last(), select, 0);
+    if (!command)
+        return;
+    CS101_Master_sendProcessCommand(master, CS101_COT_ACTIVATION, commonAddress, InformationObject(command));
+    DoubleCommand_destroy(command);
+}
+
+void Iec101Network::sendClockSync(bool broadcast)
+{
+    if (!master)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    sCP56Time2a time;
+    std::memset(&time, 0, sizeof time);
+    CP56Time2a_setMillisecond(&time, now.time().msec());
+    CP56Time2a_setSecond(&time, now.time().second());
+    CP56Time2a_setMinute(&time, now.time().minute());
+    CP56Time2a_setHour(&time, now.time().hour());
+    CP56Time2a_setDayOfMonth(&time, now.date().day());
+    CP56Time2a_setDayOfWeek(&time, now.date().dayOfWeek());
+    CP56Time2a_setMonth(&time, now.date().month());
+    CP56Time2a_setYear(&time, now.date().year() % 100);
+    CP56Time2a_setSummerTime(&time, now.isDaylightTime());
+
+    if (!broadcast) {
+        CS101_Master_sendClockSyncCommand(master, commonAddress, &time);
+        return;
+    }
+
+    LinkLayerParameters linkParameters = CS101_Master_getLinkLayerParameters(master);
+    CS101_AppLayerParameters appParameters = CS101_Master_getAppLayerParameters(master);
+    const int broadcastLinkAddress = linkParameters && linkParameters->addressLength == 2 ? 65535 : 255;
+    const int broadcastCommonAddress = appParameters && appParameters->sizeOfCA == 2 ? 65535 : 255;
+    CS101_Master_useSlaveAddress(master, broadcastLinkAddress);
+    CS101_Master_sendClockSyncCommand(master, broadcastCommonAddress, &time);
+    CS101_Master_useSlaveAddress(master, linkAddress);
+    // Nobody answers a broadcast.
+    finishCommand();
+}
+
+void Iec101Network::advanceCommandState(int typeId)
+{
+    switch (typeId) {
+    case C_SC_NA_1:
+        singleCommandStep = (singleCommandStep + 1) % 3;
+        break;
+    case C_DC_NA_1:
+        doubleCommandStep = (doubleCommandStep + 1) % 3;
+        break;
+    case C_IC_NA_1:
+    case C_CI_NA_1:
+        interrogationStep = (interrogationStep + 1) % 2;
+        break;
+    default:
+        break;
+    }
+}
+
+void Iec101Network::checkCommandProgress()
+{
+    // Confirmed interrogation: the data and the termination are still to come.
+    if (interrogationStep != 0)
+        return;
+    if (singleCommandStep != 0) {
+        // The select is confirmed: execute.
+        if (singleCommandStep == 1)
+            sendSingleCommand(pendingValues, false);
+        return;
+    }
+    if (doubleCommandStep == 0)
+        finishCommand();
+    else if (doubleCommandStep == 1)
+        sendDoubleCommand(pendingValues, false);
+}
+
+void Iec101Network::timerCommandHandler()
+{
+    if (!busy)
+        return;
+    interrogationStep = 0;
+    singleCommandStep = 0;
+    doubleCommandStep = 0;
+    if (pendingCommand == Command::Interrogation || pendingCommand == Command::CounterInterrogation) {
+        // Interrogations are what the displays are built from: keep trying, ahead of everything else.
+        commandQueue.prepend(qMakePair(pendingCommand, pendingValues));
+        Q_EMIT setStatusBarMessage(QStringLiteral("Interrogation command fail. Retrying..."));
+    } else {
+        Q_EMIT setStatusBarMessage(QStringLiteral("Command fail (if DoubleCmd, try toggle local/remote)"));
+    }
+    finishCommand();
+}
+
+void Iec101Network::sendNextCommand()
+{
+    busy = false;
+    if (!commandQueue.isEmpty() && connected) {
+        const QueuedCommand next = commandQueue.takeFirst();
+        sendCommand(next.first, next.second);
+    }
+}
 
 } // namespace iec101

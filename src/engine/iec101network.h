@@ -11,7 +11,9 @@
 #include "infoobject.h"
 #include "serialparam.h"
 
-#include <hal_serial.h> // must precede cs101_master.h, which uses SerialPort without including it
+// hal_serial.h must precede cs101_master.h, which uses SerialPort without including it.
+#include <hal_serial.h>
+
 #include <cs101_master.h>
 
 class QTimer;
@@ -83,6 +85,7 @@ private Q_SLOTS:
 
 private:
     friend void linkLayerStateHandler(void* parameter, int address, LinkLayerState state);
+    friend bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu);
 
     using QueuedCommand = QPair<Command::CommandType, QVector<int>>;
 
@@ -114,6 +117,8 @@ private:
     bool initialDataRequested = false;
     QVector<InfoObject> spontaneousObjects;
     QVector<InfoObject> requestedObjects;
+    int ioaSize = 3;               // object address size in force, for checking received payloads
+    quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
 };
 
 } // namespace iec101

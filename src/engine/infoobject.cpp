@@ -4,5 +4,4 @@
 
 InfoObject::InfoObject(InformationObject io, int typeId)
     : address(io ? InformationObject_getObjectAddress(io) : 0), typeId(typeId)
-{
-}
+{}

@@ -1,0 +1,3 @@
+#include "datacallbackwrapper.h"
+
+DataCallbackWrapper::DataCallbackWrapper(QObject* parent) : QObject(parent) {}
