@@ -1,0 +1,165 @@
+#include "serialdialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListView>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace {
+
+// Flag order of the combo boxes, their settings keys and fields of the record.
+const SerialDialog::StandardComboBoxes Flags[] = {SerialDialog::BaudRate, SerialDialog::DataBits,
+                                                  SerialDialog::Parity, SerialDialog::StopBits};
+
+} // namespace
+
+SerialDialog::SerialDialog(int comboBoxes, QWidget* parent) : QDialog(parent), comboBoxes(comboBoxes)
+{
+    setObjectName(QStringLiteral("serialDialog"));
+    setWindowTitle(tr("Serial parameter"));
+    makeLayout();
+    connect(this, &SerialDialog::metaEnumListSet, this, &SerialDialog::loadSettings);
+    resize(300, height());
+}
+
+QString SerialDialog::valueToKey(int value, const QMetaEnum& metaEnum)
+{
+    for (int i = 0; i < metaEnum.keyCount(); ++i) {
+        if (metaEnum.value(i) == value)
+            return QLatin1String(metaEnum.key(i));
+    }
+    return QString();
+}
+
+int SerialDialog::keyToValue(const QString& key, const QMetaEnum& metaEnum)
+{
+    for (int i = 0; i < metaEnum.keyCount(); ++i) {
+        if (key == QLatin1String(metaEnum.key(i)))
+            return metaEnum.value(i);
+    }
+    return -1;
+}
+
+QStringList SerialDialog::enumKeys(const QMetaEnum& metaEnum)
+{
+    QStringList keys;
+    for (int i = 0; i < metaEnum.keyCount(); ++i)
+        keys << QLatin1String(metaEnum.key(i));
+    return keys;
+}
+
+void SerialDialog::makeComboBox(int flag, QVBoxLayout* labels, QVBoxLayout* combos)
+{
+    if (!(comboBoxes & flag))
+        return;
+    const QString key = valueToKey(flag, QMetaEnum::fromType<StandardComboBoxes>());
+    settingsKeys << key;
+    labels->addWidget(new QLabel(tr(key.toLatin1().constData()) + QStringLiteral(": ")));
+    auto* combo = new QComboBox;
+    combo->setObjectName(key); // "BaudRate", "DataBits", "Parity", "StopBits"
+    combo->setView(new QListView(combo));
+    comboBoxList << combo;
+    combos->addWidget(combo);
+}
+
+void SerialDialog::makeLayout()
+{
+    auto* labels = new QVBoxLayout;
+    auto* combos = new QVBoxLayout;
+    for (StandardComboBoxes flag : Flags)
+        makeComboBox(flag, labels, combos);
+
+    auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+    buttonBox->setObjectName(QStringLiteral("buttonBox"));
+
+    auto* grid = new QGridLayout(this);
+    grid->addLayout(labels, 0, 0);
+    grid->addLayout(combos, 0, 1);
+    grid->addWidget(buttonBox, 1, 0, 1, 2);
+    grid->setSpacing(20);
+
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &SerialDialog::acceptClicked);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &SerialDialog::rejectClicked);
+}
+
+void SerialDialog::setMetaEnumList(const QList<QMetaEnum>& enums)
+{
+    metaEnums = enums;
+    // A short list leaves the remaining combo boxes empty rather than reading past its end.
+    for (int k = 0; k < comboBoxList.size() && k < metaEnums.size(); ++k)
+        comboBoxList[k]->insertItems(comboBoxList[k]->count(), enumKeys(metaEnums[k]));
+    Q_EMIT metaEnumListSet();
+}
+
+SerialParam SerialDialog::serialParam() const
+{
+    return param;
+}
+
+QString SerialDialog::settingsGroup() const
+{
+    return parentWidget() ? parentWidget()->objectName() : QString();
+}
+
+qint32* SerialDialog::paramField(int flag)
+{
+    switch (flag) {
+    case BaudRate:
+        return &param.baudRate;
+    case DataBits:
+        return &param.dataBits;
+    case Parity:
+        return &param.parity;
+    case StopBits:
+        return &param.stopBits;
+    }
+    return nullptr;
+}
+
+void SerialDialog::loadSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup());
+    for (int k = 0; k < comboBoxList.size(); ++k)
+        comboBoxList[k]->setCurrentText(settings.value(settingsKeys[k]).toString());
+    acceptClicked();
+    settings.endGroup();
+}
+
+void SerialDialog::saveSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup());
+    for (int k = 0; k < comboBoxList.size(); ++k)
+        settings.setValue(settingsKeys[k], comboBoxList[k]->currentText());
+    settings.endGroup();
+}
+
+void SerialDialog::acceptClicked()
+{
+    int k = 0;
+    for (StandardComboBoxes flag : Flags) {
+        if (!(comboBoxes & flag))
+            continue;
+        const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();
+        *paramField(flag) = keyToValue(comboBoxList[k]->currentText(), metaEnum);
+        ++k;
+    }
+    accept();
+}
+
+void SerialDialog::rejectClicked()
+{
+    int k = 0;
+    for (StandardComboBoxes flag : Flags) {
+        if (!(comboBoxes & flag))
+            continue;
+        const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();
+        comboBoxList[k]->setCurrentText(valueToKey(*paramField(flag), metaEnum));
+        ++k;
+    }
+    reject();
+}
