@@ -179,6 +179,8 @@ private:
     int m_state = -1;
 };
 
+using ReceivedAsdu = sim::ReceivedAsdu;
+
 int indexOf(const QVector<Received>& asdus, int typeId, int cot, int from = 0)
 {
     for (int i = from; i < asdus.size(); ++i) {
@@ -190,6 +192,8 @@ int indexOf(const QVector<Received>& asdus, int typeId, int cot, int from = 0)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(sim::CommandMode)
 
 class TestStation : public QObject
 {
@@ -204,8 +208,13 @@ private slots:
     void read();
     void doubleCommand_data();
     void doubleCommand();
+    void commandModes_data();
+    void commandModes();
+    void clockSync_data();
+    void clockSync();
     void rawAsdu_data();
     void rawAsdu();
+    void cutLineAndVanishedPort();
 
 private:
     std::unique_ptr<PtyPair> m_pty;
@@ -382,6 +391,91 @@ void TestStation::doubleCommand()
     QVERIFY(commands[0].select && !commands[1].select);
 }
 
+using Answers = QVector<QPair<int, bool>>; // (cause, negative) of each C_SC_NA_1 answer
+
+void TestStation::commandModes_data()
+{
+    QTest::addColumn<sim::CommandMode>("mode");
+    QTest::addColumn<int>("ioa");
+    QTest::addColumn<Answers>("answers");
+
+    const int ioa = sim::ioa::FirstSingleCommand + 4;
+    QTest::newRow("normal") << sim::CommandMode::Normal << ioa
+                            << Answers{{7, false}, {7, false}, {10, false}};
+    QTest::newRow("select only") << sim::CommandMode::AnswerSelectOnly << ioa << Answers{{7, false}};
+    QTest::newRow("negative") << sim::CommandMode::Negative << ioa << Answers{{7, true}, {7, true}};
+    QTest::newRow("silent") << sim::CommandMode::Silent << ioa << Answers{};
+    QTest::newRow("unknown address") << sim::CommandMode::Normal << 12345 << Answers{{47, true}, {47, true}};
+}
+
+// Select then execute of a single command, whatever the station answers in between.
+void TestStation::commandModes()
+{
+    QFETCH(sim::CommandMode, mode);
+    QFETCH(int, ioa);
+    QFETCH(Answers, answers);
+
+    m_station->setCommandMode(mode);
+    for (bool select : {true, false}) {
+        SingleCommand sc = SingleCommand_create(nullptr, ioa, true, select, 0);
+        QVERIFY(sc);
+        CS101_Master_sendProcessCommand(m_master->handle(), CS101_COT_ACTIVATION, kCommonAddress,
+                                        reinterpret_cast<InformationObject>(sc));
+        SingleCommand_destroy(sc);
+        const int expected = select ? 1 : 2;
+        QVERIFY(m_master->pumpUntil([&] { return m_station->received(C_SC_NA_1).size() == expected; }, 2000));
+        m_master->pumpFor(400);
+    }
+    Answers got;
+    for (const Received& r : m_master->asdus) {
+        QCOMPARE(r.typeId, int(C_SC_NA_1));
+        got.append({r.cot, r.negative});
+    }
+    QCOMPARE(got, answers);
+    const auto commands = m_station->received(C_SC_NA_1);
+    QCOMPARE(commands.size(), 2);
+    QCOMPARE(commands[0].ioa, ioa);
+    QVERIFY(commands[0].select && !commands[1].select);
+    QCOMPARE(commands[1].value, qint64(1));
+}
+
+void TestStation::clockSync_data()
+{
+    QTest::addColumn<bool>("broadcast");
+    QTest::newRow("addressed") << false;
+    QTest::newRow("broadcast") << true;
+}
+
+void TestStation::clockSync()
+{
+    QFETCH(bool, broadcast);
+
+    const qint64 time = 1767225600000LL + 123; // 2026-01-01 00:00:00.123 UTC
+    sCP56Time2a t{};
+    CP56Time2a_setFromMsTimestamp(&t, uint64_t(time));
+    if (broadcast) {
+        CS101_Master_useSlaveAddress(m_master->handle(), 255);
+        CS101_Master_sendClockSyncCommand(m_master->handle(), 65535, &t);
+        CS101_Master_useSlaveAddress(m_master->handle(), 1);
+    } else {
+        CS101_Master_sendClockSyncCommand(m_master->handle(), kCommonAddress, &t);
+    }
+    QVERIFY(m_master->pumpUntil([this] { return !m_station->received(C_CS_NA_1).isEmpty(); }, 3000));
+    m_master->pumpFor(600);
+    const ReceivedAsdu sync = m_station->received(C_CS_NA_1).first();
+    QCOMPARE(sync.value, time);
+    QCOMPARE(sync.commonAddress, broadcast ? 65535 : kCommonAddress);
+    if (broadcast) {
+        QVERIFY(m_master->asdus.isEmpty());
+    } else {
+        QCOMPARE(m_master->asdus.size(), 1);
+        QCOMPARE(m_master->asdus[0].typeId, int(C_CS_NA_1));
+        QCOMPARE(m_master->asdus[0].cot, 7);
+        QCOMPARE(m_master->asdus[0].asduBytes.right(7),
+                 QByteArray(reinterpret_cast<const char*>(t.encodedValue), 7));
+    }
+}
+
 void TestStation::rawAsdu_data()
 {
     QTest::addColumn<QByteArray>("asdu");
@@ -430,6 +524,26 @@ void TestStation::rawAsdu()
     m_master->pumpFor(300);
     QCOMPARE(m_master->asdus.size(), 1);
     QCOMPARE(m_master->asdus[0].typeId, int(M_SP_NA_1));
+    QCOMPARE(m_master->asdus[0].cot, 5);
+}
+
+// A paused station with its input drained looks like a cut line; a vanished pty closes the
+// station's port, which it reopens when the pty pair is back on the same paths.
+void TestStation::cutLineAndVanishedPort()
+{
+    m_station->pause();
+    QVERIFY(m_master->pumpUntil([this] { return !m_master->available(); }, 3000));
+    m_station->drainInput();
+    m_station->resume();
+    QVERIFY(m_master->pumpUntil([this] { return m_master->available(); }, 8000));
+
+    m_master.reset();
+    QVERIFY(m_pty->restart());
+    m_master = std::make_unique<Master>(m_pty->pathB());
+    QVERIFY(m_master->handle());
+    QVERIFY(m_master->pumpUntil([this] { return m_master->available(); }, 5000));
+    CS101_Master_sendReadCommand(m_master->handle(), kCommonAddress, sim::ioa::LocalRemote);
+    QVERIFY(m_master->pumpUntil([this] { return !m_master->asdus.isEmpty(); }, 3000));
     QCOMPARE(m_master->asdus[0].cot, 5);
 }
 
