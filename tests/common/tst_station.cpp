@@ -24,6 +24,7 @@ struct Object
 {
     int ioa = 0;
     double value = 0;
+    qint64 time = -1; // time tag, ms since epoch; -1 without one
 };
 
 // What the master's ASDU handler saw. asduBytes is rebuilt from the decoded header fields and
@@ -147,14 +148,24 @@ private:
                 }
                 Object o{InformationObject_getObjectAddress(io), 0};
                 switch (r.typeId) {
-                case M_SP_NA_1:
                 case M_SP_TB_1:
+                    o.time = qint64(CP56Time2a_toMsTimestamp(SinglePointWithCP56Time2a_getTimestamp(
+                        reinterpret_cast<SinglePointWithCP56Time2a>(io))));
+                    [[fallthrough]];
+                case M_SP_NA_1:
                     o.value = SinglePointInformation_getValue(reinterpret_cast<SinglePointInformation>(io));
                     break;
-                case M_DP_NA_1:
                 case M_DP_TB_1:
+                    o.time = qint64(CP56Time2a_toMsTimestamp(DoublePointWithCP56Time2a_getTimestamp(
+                        reinterpret_cast<DoublePointWithCP56Time2a>(io))));
+                    [[fallthrough]];
+                case M_DP_NA_1:
                     o.value = DoublePointInformation_getValue(reinterpret_cast<DoublePointInformation>(io));
                     break;
+                case M_ME_TF_1:
+                    o.time = qint64(CP56Time2a_toMsTimestamp(MeasuredValueShortWithCP56Time2a_getTimestamp(
+                        reinterpret_cast<MeasuredValueShortWithCP56Time2a>(io))));
+                    [[fallthrough]];
                 case M_ME_NC_1:
                     o.value = MeasuredValueShort_getValue(reinterpret_cast<MeasuredValueShort>(io));
                     break;
@@ -208,6 +219,8 @@ private slots:
     void read();
     void doubleCommand_data();
     void doubleCommand();
+    void events_data();
+    void events();
     void commandModes_data();
     void commandModes();
     void clockSync_data();
@@ -389,6 +402,53 @@ void TestStation::doubleCommand()
     const auto commands = m_station->received(C_DC_NA_1);
     QCOMPARE(commands.size(), 2);
     QVERIFY(commands[0].select && !commands[1].select);
+}
+
+void TestStation::events_data()
+{
+    QTest::addColumn<int>("kind"); // 0 single, 1 double, 2 measured
+    QTest::addColumn<bool>("withTime");
+    QTest::addColumn<int>("typeId");
+    QTest::addColumn<int>("ioa");
+    QTest::addColumn<double>("value");
+
+    QTest::newRow("single, timed") << 0 << true << int(M_SP_TB_1) << sim::ioa::LocalRemote << 1.0;
+    QTest::newRow("single, untimed") << 0 << false << int(M_SP_NA_1) << sim::ioa::FirstSinglePoint << 0.0;
+    QTest::newRow("double, timed") << 1 << true << int(M_DP_TB_1) << sim::ioa::ObjectStateBase + 3 << 3.0;
+    QTest::newRow("double, untimed") << 1 << false << int(M_DP_NA_1) << sim::ioa::ObjectStateBase + 4 << 0.0;
+    QTest::newRow("measured, timed") << 2 << true << int(M_ME_TF_1) << sim::ioa::FirstMeasured << -2.5;
+    QTest::newRow("unknown address") << 2 << false << int(M_ME_NC_1) << 42 << 7.25;
+}
+
+// Injected events arrive as cause 3 with the given time tag, and known points take the value.
+void TestStation::events()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, withTime);
+    QFETCH(int, typeId);
+    QFETCH(int, ioa);
+    QFETCH(double, value);
+
+    const qint64 time = 1767225600000LL + 45678; // 2026-01-01 00:00:45.678 UTC
+    if (kind == 0) {
+        m_station->injectSinglePoint(ioa, value != 0, withTime, time);
+    } else if (kind == 1) {
+        m_station->injectDoublePoint(ioa, int(value), withTime, time);
+    } else {
+        m_station->injectMeasured(ioa, float(value), withTime, time);
+    }
+    QVERIFY(m_master->pumpUntil([this] { return !m_master->asdus.isEmpty(); }, 3000));
+    const Received& r = m_master->asdus.first();
+    QCOMPARE(r.typeId, typeId);
+    QCOMPARE(r.cot, 3);
+    QCOMPARE(r.objects.size(), 1);
+    QCOMPARE(r.objects[0].ioa, ioa);
+    QCOMPARE(r.objects[0].value, value);
+    QCOMPARE(r.objects[0].time, withTime ? time : -1);
+    if (ioa != 42) {
+        QCOMPARE(m_station->pointValue(ioa).value_or(-99), value);
+    }
+    QCOMPARE(m_station->isLocalMode(), ioa == sim::ioa::LocalRemote);
 }
 
 using Answers = QVector<QPair<int, bool>>; // (cause, negative) of each C_SC_NA_1 answer

@@ -128,8 +128,12 @@ public:
     void drainInput();
 
     // Answer the master's next request for class 1 or 2 data with these ASDU bytes verbatim
-    // (FT1.2 variable frame, function code 8, ACD set). Several calls queue several answers.
-    // While any is pending the station thread serves the link itself (see station.cpp on FCB).
+    // (FT1.2 variable frame, function code 8, ACD set, at most 255 - 1 - link address length
+    // bytes). Several calls queue several answers. While any is pending the station thread reads
+    // and answers the master's frames itself (status, reset, user data are handled; a request
+    // with nothing raw left gets "no data"). The library does not see those frames, so its frame
+    // count bit would fall out of step and it would repeat its previous frame (a duplicate ASDU);
+    // the station therefore serves one more FCV frame itself when needed to put it back in step.
     void sendRawAsdu(const QByteArray& asdu);
     bool rawAsduPending() const;
     // Bytes straight onto the line now. False if the port is not open.
