@@ -364,7 +364,16 @@ void Station::Impl::send(CS101_ASDU asdu)
         return;
     }
     CS101_Slave_enqueueUserDataClass1(slave, asdu);
-    logLine(QStringLiteral("TX ") + describe(asdu));
+    if (log) {
+        // Our own ASDUs and echoed commands of known types are well-formed, so their first
+        // element can be decoded safely; an echoed unknown type is left alone.
+        const bool decodable =
+            CS101_ASDU_getNumberOfElements(asdu) > 0 && CS101_ASDU_getCOT(asdu) != CS101_COT_UNKNOWN_TYPE_ID;
+        IoPtr first(decodable ? CS101_ASDU_getElement(asdu, 0) : nullptr);
+        logLine(QStringLiteral("TX %1 IOA %2")
+                    .arg(describe(asdu))
+                    .arg(first ? InformationObject_getObjectAddress(first.get()) : 0));
+    }
 }
 
 void Station::Impl::answer(CS101_ASDU asdu, int cot, bool negative)
