@@ -1,5 +1,7 @@
 #include "eventview.h"
 
+#include "reverseproxymodel.h"
+
 #include <QDateTime>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -38,7 +40,12 @@ void EventView::makeEventBox()
 
     eventTree = new QTreeView;
     eventTree->setObjectName(QStringLiteral("eventTree"));
-    eventTree->setModel(eventModel);
+    // The model keeps rows oldest first (appending is cheap at any size); the tree
+    // shows them newest first through a reversing proxy.
+    auto* newestFirst = new ReverseProxyModel(this);
+    newestFirst->setObjectName(QStringLiteral("newestFirst"));
+    newestFirst->setSourceModel(eventModel);
+    eventTree->setModel(newestFirst);
     eventTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     eventTree->header()->setSectionResizeMode(QHeaderView::Stretch);
     eventTree->setRootIsDecorated(false);
@@ -53,12 +60,18 @@ QString EventView::timeText(const QVariant& timestamp)
 {
     if (timestamp.isNull())
         return QString();
-    // The stamp holds the slave's calendar fields read as UTC; shifting the local
-    // time back by the current UTC offset shows those fields unchanged.
-    const qint64 ms = timestamp.toLongLong();
-    const QDateTime stamp = QDateTime::fromMSecsSinceEpoch(ms);
-    const int offset = QDateTime::currentDateTime().offsetFromUtc();
-    return stamp.addSecs(-offset).toString(Qt::TextDate);
+    // The stamp holds the slave's calendar fields read as UTC. Shown is the local
+    // time of (stamp - current UTC offset), which gives back those fields unchanged.
+    // Computed on UTC date-times with just two zone look-ups: each local-time
+    // conversion makes the C library check the zone file again.
+    const qint64 nowOffset = QDateTime::currentDateTime().offsetFromUtc();
+    const qint64 shifted = timestamp.toLongLong() - nowOffset * 1000;
+    const int offsetThen = QDateTime::fromMSecsSinceEpoch(shifted).offsetFromUtc();
+    const QDateTime fields = QDateTime::fromMSecsSinceEpoch(shifted, Qt::UTC).addSecs(offsetThen);
+    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
+    QString text = fields.date().toString(Qt::TextDate);
+    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
+    return text;
 }
 
 QString EventView::valueText(const InfoObject& object)
@@ -70,6 +83,7 @@ QString EventView::valueText(const InfoObject& object)
     return QStringLiteral("%1").arg(value, 0, 'g', -1);
 }
 
+// Row 0 of the tree is the newest object: it is the last row of the model.
 void EventView::addEvent(const InfoObject& object)
 {
     const char* typeName = TypeID_toString(static_cast<TypeID>(object.typeId));
@@ -80,7 +94,7 @@ void EventView::addEvent(const InfoObject& object)
         new QStandardItem(QStringLiteral("%1").arg(object.address)),
         new QStandardItem(valueText(object)),
     };
-    eventModel->insertRow(0, row);
+    eventModel->appendRow(row);
 }
 
 void EventView::clearEvents()

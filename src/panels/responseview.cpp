@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
+#include <QSignalBlocker>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -20,14 +21,38 @@
 namespace {
 
 constexpr int HighlightMs = 3000;
-// Tags each highlighted item with the serial of its highlight, so a timer never
-// mistakes a later item that happens to reuse the freed address for its own.
-constexpr int HighlightSerialRole = Qt::UserRole + 1;
 
-QBrush valueBrush()
+const QBrush& valueBrush()
 {
-    return QBrush(QColor(QStringLiteral("#505050")));
+    static const QBrush brush(QColor(0x50, 0x50, 0x50)); // "#505050"
+    return brush;
 }
+
+const QBrush& highlightBrush()
+{
+    static const QBrush brush(Qt::darkCyan);
+    return brush;
+}
+
+const QBrush& addressBrush()
+{
+    static const QBrush brush(Qt::darkGray);
+    return brush;
+}
+
+// A value cell. Its serial names the highlight it was created with (0: none), so a
+// highlight timer recognises its own cell and never a later one, even one that
+// reuses the freed address of an earlier item.
+class ValueItem : public QStandardItem
+{
+public:
+    ValueItem(const QString& text, const QBrush& background, quint64 serial)
+        : QStandardItem(text), serial(serial)
+    {
+        setBackground(background);
+    }
+    const quint64 serial;
+};
 
 } // namespace
 
@@ -159,33 +184,54 @@ int ResponseView::findRow(const InfoObject& object, QStandardItemModel* model) c
 
 void ResponseView::startHighlight(QStandardItemModel* model, int row, QStandardItem* item)
 {
-    const quint64 serial = ++highlightSerial;
-    item->setData(serial, HighlightSerialRole);
-    // The model is the timer's context: a timer still pending when the panel goes
-    // away dies with the model instead of touching it.
-    QTimer::singleShot(HighlightMs, Qt::CoarseTimer, model, [model, row, item, serial]() {
-        QStandardItem* current = model->item(row, 1);
-        if (current == item && current->data(HighlightSerialRole).toULongLong() == serial)
-            current->setBackground(valueBrush());
-    });
+    if (highlightModel != model)
+        startHighlightTimer();
+    highlightModel = model;
+    pendingHighlights.append({row, static_cast<ValueItem*>(item)->serial});
     if (!updatedIndex.isValid())
         updatedIndex = model->index(row, 1);
 }
 
+void ResponseView::startHighlightTimer()
+{
+    if (pendingHighlights.isEmpty())
+        return;
+    // The model is the timer's context: a timer still pending when the panel goes
+    // away dies with the model instead of touching it.
+    QStandardItemModel* model = highlightModel;
+    QTimer::singleShot(HighlightMs, Qt::CoarseTimer, model, [model, cells = std::move(pendingHighlights)]() {
+        for (const Highlight& cell : cells) {
+            // Restore only if the cell still holds the item of this highlight.
+            auto* current = dynamic_cast<ValueItem*>(model->item(cell.row, 1));
+            if (current && current->serial == cell.serial)
+                current->setBackground(valueBrush());
+        }
+    });
+    pendingHighlights = QVector<Highlight>();
+}
+
 void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object, int row)
 {
-    auto* item = new QStandardItem(EventView::valueText(object));
-    item->setBackground(QBrush(Qt::darkCyan));
-    model->setItem(row, 1, item);
+    auto* item = new ValueItem(EventView::valueText(object), highlightBrush(), ++highlightSerial);
+    {
+        // setItem() announces a layout change around the swap, and every view answers
+        // that with a full relayout of the table. No row moves here: suppress those
+        // announcements and report the one changed cell instead.
+        const QSignalBlocker blocker(model);
+        model->setItem(row, 1, item);
+    }
+    const QModelIndex cell = model->index(row, 1);
+    Q_EMIT model->dataChanged(cell, cell);
     startHighlight(model, row, item);
 }
 
 void ResponseView::addRow(QStandardItemModel* model, const InfoObject& object, bool highlight)
 {
     auto* addressItem = new QStandardItem(QStringLiteral("%1").arg(object.address));
-    addressItem->setBackground(QBrush(Qt::darkGray));
-    auto* valueItem = new QStandardItem(EventView::valueText(object));
-    valueItem->setBackground(highlight ? QBrush(Qt::darkCyan) : valueBrush());
+    addressItem->setBackground(addressBrush());
+    auto* valueItem = highlight
+                          ? new ValueItem(EventView::valueText(object), highlightBrush(), ++highlightSerial)
+                          : new ValueItem(EventView::valueText(object), valueBrush(), 0);
     model->appendRow(QList<QStandardItem*>{addressItem, valueItem});
     if (highlight)
         startHighlight(model, model->rowCount() - 1, valueItem);
@@ -212,6 +258,7 @@ void ResponseView::updateObject(const InfoObject& object, int readAddress)
         clearTable(model);
         addRow(model, object, false);
     }
+    startHighlightTimer();
     scrollToUpdated(modelViews.value(model));
 }
 
@@ -235,6 +282,7 @@ void ResponseView::updateObjects(const QVector<InfoObject>& objects)
         if (runModel)
             addRow(runModel, object, known);
     }
+    startHighlightTimer();
     if (runModel)
         scrollToUpdated(modelViews.value(runModel));
 }

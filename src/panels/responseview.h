@@ -41,6 +41,7 @@ private:
     void addRow(QStandardItemModel* model, const InfoObject& object, bool highlight);
     void scrollToUpdated(QTableView* view);
     void startHighlight(QStandardItemModel* model, int row, QStandardItem* item);
+    void startHighlightTimer();
 
     QMap<int, QStandardItemModel*> typeModels;
     QMap<QStandardItemModel*, QTableView*> modelViews;
@@ -59,7 +60,16 @@ private:
     // Persistent, so that a table cleared since the highlight invalidates it
     // instead of leaving an index into discarded rows.
     QPersistentModelIndex updatedIndex;
+    // Cells highlighted by the current operation; they share one timer, started
+    // when the operation ends, instead of one timer per cell.
+    struct Highlight
+    {
+        int row;
+        quint64 serial;
+    };
     quint64 highlightSerial = 0;
+    QStandardItemModel* highlightModel = nullptr;
+    QVector<Highlight> pendingHighlights;
 };
 
 #endif // IEC101_RESPONSEVIEW_H

@@ -1,3 +1,4 @@
+#include <QAbstractItemModelTester>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtTest>
@@ -68,6 +69,7 @@ void TestEventView::valueText()
 void TestEventView::rowsNewestFirst()
 {
     EventView view;
+    QAbstractItemModelTester tester(model(view), QAbstractItemModelTester::FailureReportingMode::QtTest);
     view.addEvent(object(30, 100, true));
     view.addEvent(object(30, 100, false)); // same address: a second row, nothing merged
     view.addEvent(object(13, 4001, 2.5f));
@@ -82,13 +84,20 @@ void TestEventView::rowsNewestFirst()
 void TestEventView::clearKeepsHeaders()
 {
     EventView view;
+    QAbstractItemModelTester tester(model(view), QAbstractItemModelTester::FailureReportingMode::QtTest);
     view.addEvent(object(1, 1, true));
+    view.addEvent(object(1, 2, true));
     view.clearEvents();
     QCOMPARE(model(view)->rowCount(), 0);
     QStringList headers;
     for (int c = 0; c < model(view)->columnCount(); ++c)
         headers << model(view)->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(headers, (QStringList{"Time", "Type", "Address of change", "Value"}));
+
+    view.addEvent(object(1, 3, false));
+    view.addEvent(object(1, 4, false));
+    QCOMPARE(cell(view, 0, 2), QString("4"));
+    QCOMPARE(cell(view, 1, 2), QString("3"));
 }
 
 QTEST_MAIN(TestEventView)
