@@ -76,6 +76,8 @@ int main(int argc, char* argv[])
     window.setWindowTitle(QStringLiteral("IEC 101 master"));
     auto* view = new iec101::Iec101View(&window);
     window.setCentralWidget(view);
+    // Room for the status text and the table headers; the layout sets the minimum.
+    window.resize(1200, 900);
     QStatusBar* statusBar = window.statusBar();
     QObject::connect(view, &iec101::Iec101View::setStatusBarMessage, statusBar,
                      [statusBar](const QString& text) { statusBar->showMessage(text); });
