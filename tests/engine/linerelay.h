@@ -1,0 +1,45 @@
+#ifndef IEC101_TESTS_LINERELAY_H
+#define IEC101_TESTS_LINERELAY_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+// Joins two serial devices (typically the far ends of two pty pairs) so that the
+// master talks to the station through it. It can hold each byte back for the time
+// it would take on a real line of a given speed, and it records what the master
+// sends, so tests can look at the frames themselves.
+class LineRelay
+{
+public:
+    // masterSide: the device the master's bytes come out of; stationSide: the one the station reads.
+    // baudRate 0 relays at once; otherwise every byte takes bitsPerChar / baudRate seconds.
+    LineRelay(const QString& masterSide, const QString& stationSide, int baudRate = 0, int bitsPerChar = 11);
+    ~LineRelay();
+    LineRelay(const LineRelay&) = delete;
+    LineRelay& operator=(const LineRelay&) = delete;
+
+    bool start();
+    void stop();
+
+    QByteArray masterBytes() const;
+    void clearMasterBytes();
+
+private:
+    void run();
+
+    QString masterPath;
+    QString stationPath;
+    long long charTimeNs = 0;
+    int masterFd = -1;
+    int stationFd = -1;
+    std::atomic<bool> running{false};
+    std::thread thread;
+    mutable std::mutex mutex;
+    QByteArray fromMaster;
+};
+
+#endif // IEC101_TESTS_LINERELAY_H

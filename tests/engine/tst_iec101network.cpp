@@ -1,0 +1,479 @@
+// The engine against the simulated station over pty pairs, run on a worker thread
+// the way the view runs it.
+#include <QtTest>
+
+#include "enginefixture.h"
+#include "iec101network.h"
+#include "linerelay.h"
+#include "ptypair.h"
+
+using sim::CommandMode;
+Q_DECLARE_METATYPE(sim::CommandMode)
+namespace ioa = sim::ioa;
+
+namespace {
+
+constexpr int kLong = 20000; // generous: the machine may be loaded
+
+const QString kCommandFail = QStringLiteral("Command fail (if DoubleCmd, try toggle local/remote)");
+const QString kInterrogationFail = QStringLiteral("Interrogation command fail. Retrying...");
+
+sim::StationConfig stationWith(int extraPoints)
+{
+    sim::StationConfig config;
+    config.extraPoints = extraPoints;
+    return config;
+}
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (int v : values)
+        result.append(char(v));
+    return result;
+}
+
+} // namespace
+
+class TestIec101Network : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void linkStatesAndInitialData();
+    void spontaneousDelivery();
+    void read_data();
+    void read();
+    void selectExecute_data();
+    void selectExecute();
+    void commandTimeout_data();
+    void commandTimeout();
+    void interrogationRetriedAheadOfQueue();
+    void queueRules();
+    void clockSync_data();
+    void clockSync();
+    void settingsApplied_data();
+    void settingsApplied();
+    void portVanishes();
+    void missingPort_data();
+    void missingPort();
+    void hostileFrames_data();
+    void hostileFrames();
+    void cleanupTestCase();
+
+private:
+    // One link for all hostile-frame rows: each row must leave it working for the next.
+    std::unique_ptr<EngineFixture> hostileLink;
+};
+
+void TestIec101Network::cleanupTestCase()
+{
+    hostileLink.reset();
+}
+
+void TestIec101Network::linkStatesAndInitialData()
+{
+    EngineFixture f(stationWith(300));
+    QVERIFY(f.bringUp());
+    QCOMPARE(f.events.first(), QStringLiteral("state Available. Waiting for initial data"));
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.station().received(C_CI_NA_1).size(), 1);
+
+    // The interrogation answer spans several ASDUs but reaches the view as one vector, then the end.
+    const int gi = f.events.indexOf(QRegularExpression("requested Interrogation \\d+"));
+    QVERIFY(gi >= 0);
+    QVERIFY2(f.events[gi].section(' ', 2).toInt() >= 320, qPrintable(f.events[gi]));
+    QCOMPARE(f.events[gi + 1], QStringLiteral("ended Interrogation"));
+    QCOMPARE(f.countEvents("requested Interrogation"), 1);
+
+    // A slave that stops answering gives "Error"; when it is back, "Available" and nothing re-requested.
+    f.station().pause();
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Error"), kLong);
+    f.station().drainInput();
+    f.station().resume();
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
+
+    // A new connection runs the initial interrogations again.
+    Q_EMIT f.doDisconnect();
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Disconnected"), kLong);
+    f.connectEngine();
+    QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended CounterInterrogation"), 2, kLong);
+    QCOMPARE(f.countEvents("state Available. Waiting for initial data"), 2);
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 2);
+    QCOMPARE(f.station().received(C_CI_NA_1).size(), 2);
+}
+
+void TestIec101Network::spontaneousDelivery()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.spontaneous.clear();
+
+    // Idle: delivered at once, with its time tag.
+    const qint64 tag = QDateTime::currentMSecsSinceEpoch() - 60000;
+    f.station().injectSinglePoint(ioa::FirstSinglePoint, true, true, tag);
+    QTRY_COMPARE_WITH_TIMEOUT(f.spontaneous.size(), 1, kLong);
+    const InfoObject event = f.spontaneous.first().at(0).value<QVector<InfoObject>>().value(0);
+    QCOMPARE(event.address, ioa::FirstSinglePoint);
+    QCOMPARE(event.typeId, int(M_SP_TB_1));
+    QVERIFY(event.spontaneous);
+    QCOMPARE(event.timestamp.toLongLong(), tag);
+
+    // During a command: held back until the command's answer and end are out.
+    f.events.clear();
+    f.station().setCommandMode(CommandMode::Silent);
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    // Never block this thread: the engine's timers run on it.
+    QTRY_COMPARE_WITH_TIMEOUT(f.station().received(C_RD_NA_1).size(), 1, kLong);
+    f.station().injectDoublePoint(ioa::ObjectStateBase + 1, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("spontaneous 1"), kLong);
+    QCOMPARE(f.events,
+             QStringList({"status " + kCommandFail, "requested Read 0", "ended Read", "spontaneous 1"}));
+    QVERIFY(f.spontaneous.last().at(0).value<QVector<InfoObject>>().value(0).timestamp.isValid());
+}
+
+void TestIec101Network::read_data()
+{
+    QTest::addColumn<CommandMode>("mode");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("typeId");
+
+    QTest::newRow("measured value") << CommandMode::Normal << ioa::FirstMeasured << int(M_ME_NC_1);
+    QTest::newRow("single point") << CommandMode::Normal << ioa::FirstSinglePoint << int(M_SP_NA_1);
+    QTest::newRow("negative confirmation only") << CommandMode::Negative << ioa::FirstMeasured << 0;
+}
+
+void TestIec101Network::read()
+{
+    QFETCH(CommandMode, mode);
+    QFETCH(int, address);
+    QFETCH(int, typeId);
+
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.requested.clear();
+    f.station().setCommandMode(mode);
+    Q_EMIT f.sendCommand(Command::Read, {address});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+
+    const QVector<InfoObject> answer = f.lastRequested();
+    QCOMPARE(f.events, QStringList({QStringLiteral("requested Read %1").arg(typeId ? 1 : 0), "ended Read"}));
+    if (typeId) {
+        QCOMPARE(answer.first().address, address);
+        QCOMPARE(answer.first().typeId, typeId);
+        QVERIFY(answer.first().value.isValid());
+        QVERIFY(!answer.first().spontaneous);
+    }
+}
+
+void TestIec101Network::selectExecute_data()
+{
+    QTest::addColumn<Command::CommandType>("command");
+    QTest::addColumn<QVector<int>>("values");
+    QTest::addColumn<int>("typeId");
+
+    QTest::newRow("single on") << Command::Single << QVector<int>{ioa::FirstSingleCommand, 1}
+                               << int(C_SC_NA_1);
+    QTest::newRow("double close") << Command::Double << QVector<int>{ioa::DoubleCommandBase + 2, 2}
+                                  << int(C_DC_NA_1);
+}
+
+void TestIec101Network::selectExecute()
+{
+    QFETCH(Command::CommandType, command);
+    QFETCH(QVector<int>, values);
+    QFETCH(int, typeId);
+
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    Q_EMIT f.sendCommand(command, values);
+    const QString end = "ended " + commandName(command);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains(end), kLong);
+
+    const QVector<sim::ReceivedAsdu> sent = f.station().received(typeId);
+    QCOMPARE(sent.size(), 2);
+    QVERIFY(sent[0].select);
+    QVERIFY(!sent[1].select);
+    for (const sim::ReceivedAsdu& asdu : sent) {
+        QCOMPARE(asdu.ioa, values.first());
+        QCOMPARE(asdu.value, qint64(values.last()));
+        QCOMPARE(asdu.commonAddress, f.settings[0]);
+    }
+    QCOMPARE(f.events.mid(0, 2), QStringList({"requested " + commandName(command) + " 0", end}));
+    QCOMPARE(f.statusMessages.size(), 0);
+}
+
+void TestIec101Network::commandTimeout_data()
+{
+    QTest::addColumn<CommandMode>("mode");
+    QTest::addColumn<Command::CommandType>("command");
+    QTest::addColumn<QVector<int>>("values");
+    QTest::addColumn<int>("typeId");
+    QTest::addColumn<int>("sent");
+
+    QTest::newRow("silent read") << CommandMode::Silent << Command::Read << QVector<int>{ioa::FirstMeasured}
+                                 << int(C_RD_NA_1) << 1;
+    // The select is confirmed, so the execute goes out; the missing answer to it fails the command.
+    QTest::newRow("double, only select answered")
+        << CommandMode::AnswerSelectOnly << Command::Double << QVector<int>{ioa::DoubleCommandBase + 1, 1}
+        << int(C_DC_NA_1) << 2;
+    QTest::newRow("silent clock sync")
+        << CommandMode::Silent << Command::ClockSync << QVector<int>{0} << int(C_CS_NA_1) << 1;
+}
+
+void TestIec101Network::commandTimeout()
+{
+    QFETCH(CommandMode, mode);
+    QFETCH(Command::CommandType, command);
+    QFETCH(QVector<int>, values);
+    QFETCH(int, typeId);
+    QFETCH(int, sent);
+
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.station().setCommandMode(mode);
+    Q_EMIT f.sendCommand(command, values);
+    QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 1, kLong);
+    QCOMPARE(f.statusMessages.first().at(0).toString(), kCommandFail);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended " + commandName(command)), kLong);
+    QCOMPARE(f.station().received(typeId).size(), sent);
+
+    // Not repeated, and the engine takes the next command.
+    f.station().setCommandMode(CommandMode::Normal);
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), command == Command::Read ? 2 : 1, kLong);
+    QCOMPARE(f.lastRequested().size(), 1);
+    QCOMPARE(f.station().received(typeId).size(), sent + (typeId == C_RD_NA_1 ? 1 : 0));
+    QCOMPARE(f.statusMessages.size(), 1);
+}
+
+void TestIec101Network::interrogationRetriedAheadOfQueue()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.station().clearReceived();
+    f.station().setCommandMode(CommandMode::Silent);
+    Q_EMIT f.sendCommand(Command::Interrogation, {20});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+
+    // Each failure puts the interrogation back in front of the waiting read.
+    QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 2, kLong);
+    for (const QList<QVariant>& message : qAsConst(f.statusMessages))
+        QCOMPARE(message.at(0).toString(), kInterrogationFail);
+    QTRY_VERIFY_WITH_TIMEOUT(f.station().received(C_IC_NA_1).size() >= 3, kLong);
+    QCOMPARE(f.station().received(C_RD_NA_1).size(), 0);
+
+    f.station().setCommandMode(CommandMode::Normal);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    const int done = f.events.lastIndexOf("ended Interrogation");
+    QVERIFY(done >= 0 && done < f.events.indexOf("ended Read"));
+    QVERIFY(f.events[done - 1].section(' ', 2).toInt() > 0);
+}
+
+void TestIec101Network::queueRules()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.station().clearReceived();
+
+    // While the read is pending: the first interrogation waits, the second is dropped.
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Interrogation, {20});
+    Q_EMIT f.sendCommand(Command::Interrogation, {21});
+    Q_EMIT f.sendCommand(Command::CounterInterrogation, {5});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended CounterInterrogation"), kLong);
+    QStringList ends = f.events.filter(QRegularExpression("^ended "));
+    QCOMPARE(ends, QStringList({"ended Read", "ended Interrogation", "ended CounterInterrogation"}));
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.station().received(C_IC_NA_1).first().value, 20);
+
+    // An interrogation asked for while one is pending (and none queued) runs after it.
+    f.events.clear();
+    Q_EMIT f.sendCommand(Command::Interrogation, {20});
+    Q_EMIT f.sendCommand(Command::Interrogation, {20});
+    QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Interrogation"), 2, kLong);
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 3);
+
+    // An empty parameter list is not a command.
+    Q_EMIT f.sendCommand(Command::Read, {});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), 1, kLong);
+    QCOMPARE(f.station().received(C_RD_NA_1).size(), 2);
+}
+
+void TestIec101Network::clockSync_data()
+{
+    QTest::addColumn<int>("linkSize");
+    QTest::addColumn<int>("caSize");
+    QTest::addColumn<bool>("broadcast");
+    QTest::addColumn<QByteArray>("frame"); // control field, link address, then the ASDU header
+
+    QTest::newRow("addressed") << 2 << 2 << false << QByteArray();
+    QTest::newRow("broadcast, 1-octet link, 2-octet CA")
+        << 1 << 2 << true << bytes({0x44, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff, 0xff});
+    QTest::newRow("broadcast, 2-octet link, 1-octet CA")
+        << 2 << 1 << true << bytes({0x44, 0xff, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff});
+}
+
+void TestIec101Network::clockSync()
+{
+    QFETCH(int, linkSize);
+    QFETCH(int, caSize);
+    QFETCH(bool, broadcast);
+    QFETCH(QByteArray, frame);
+
+    sim::StationConfig config;
+    config.linkAddressLength = linkSize;
+    config.sizeOfCA = caSize;
+    EngineFixture f(config);
+    f.settings[1] = caSize;
+    f.settings[3] = linkSize;
+    QVERIFY(f.startStation(0));
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.station().clearReceived();
+    f.relay()->clearMasterBytes();
+
+    Q_EMIT f.sendCommand(Command::ClockSync, {broadcast ? 1 : 0});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended ClockSync"), kLong);
+    if (!broadcast) {
+        QCOMPARE(f.lastRequested().size(), 1);
+        QCOMPARE(f.lastRequested().first().typeId, int(C_CS_NA_1));
+        QVERIFY(f.lastRequested().first().timestamp.isValid());
+    } else {
+        // Finished without waiting for anything from the slave.
+        QCOMPARE(f.events.first(), QStringLiteral("requested ClockSync 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.relay()->masterBytes().contains(frame), kLong);
+    }
+
+    // The time goes out as local calendar fields, year within the century.
+    QTRY_COMPARE_WITH_TIMEOUT(f.station().received(C_CS_NA_1).size(), 1, kLong);
+    const auto received = f.station().received(C_CS_NA_1).first();
+    QCOMPARE(received.commonAddress, broadcast ? (caSize == 2 ? 0xffff : 0xff) : f.settings[0]);
+    const QDateTime fields = QDateTime::fromMSecsSinceEpoch(received.value, Qt::UTC);
+    const QDateTime localNow(QDate::currentDate(), QTime::currentTime(), Qt::UTC);
+    QCOMPARE(fields.date().year() % 100, QDate::currentDate().year() % 100);
+    QVERIFY2(qAbs(fields.msecsTo(localNow)) < 10000, qPrintable(fields.toString(Qt::ISODateWithMs)));
+
+    // Later commands go to the slave's own link address again.
+    f.relay()->clearMasterBytes();
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    const QByteArray readHeader =
+        linkSize == 2 ? bytes({0x01, 0x00, 0x66, 0x01, 0x05}) : bytes({0x01, 0x66, 0x01, 0x05});
+    QVERIFY(f.relay()->masterBytes().contains(readHeader));
+    QCOMPARE(f.lastRequested().size(), 1);
+}
+
+void TestIec101Network::settingsApplied_data()
+{
+    QTest::addColumn<QVector<int>>("settings");
+    QTest::newRow("65534, 2, 1, 1, 3, 2") << QVector<int>{65534, 2, 1, 1, 3, 2};
+    QTest::newRow("7, 1, 300, 2, 2, 1") << QVector<int>{7, 1, 300, 2, 2, 1};
+}
+
+void TestIec101Network::settingsApplied()
+{
+    QFETCH(QVector<int>, settings);
+
+    sim::StationConfig config;
+    config.commonAddress = settings[0];
+    config.sizeOfCA = settings[1];
+    config.linkAddress = settings[2];
+    config.linkAddressLength = settings[3];
+    config.sizeOfIOA = settings[4];
+    config.sizeOfCOT = settings[5];
+    EngineFixture f(config);
+    std::copy(settings.cbegin(), settings.cend(), f.settings);
+    QVERIFY(f.bringUp());
+
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    QCOMPARE(f.lastRequested().size(), 1);
+    QCOMPARE(f.lastRequested().first().address, ioa::FirstMeasured);
+    const auto read = f.station().received(C_RD_NA_1);
+    QCOMPARE(read.size(), 1);
+    QCOMPARE(read.first().commonAddress, settings[0]);
+    QCOMPARE(read.first().ioa, ioa::FirstMeasured);
+}
+
+void TestIec101Network::portVanishes()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.line().kill();
+    QTRY_COMPARE_WITH_TIMEOUT(f.events, QStringList{"state Disconnected"}, kLong);
+    // Polling has stopped: nothing more is reported.
+    QTest::qWait(600);
+    QCOMPARE(f.events, QStringList{"state Disconnected"});
+}
+
+void TestIec101Network::missingPort_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::newRow("absolute path") << QStringLiteral("/nonexistent/iec101/ttyX");
+    QTest::newRow("bare name") << QStringLiteral("ttyIEC101Missing0");
+}
+
+void TestIec101Network::missingPort()
+{
+    QFETCH(QString, port);
+    EngineFixture f;
+    f.connectTo(port);
+    QTRY_COMPARE_WITH_TIMEOUT(f.events, QStringList{"state Disconnected"}, kLong);
+}
+
+void TestIec101Network::hostileFrames_data()
+{
+    QTest::addColumn<QByteArray>("asdu");
+    QTest::addColumn<int>("objects");
+
+    // Header: type, VSQ (bit 7 = SQ), COT, originator, common address (2 octets); IOAs 3 octets.
+    QTest::newRow("valid control row") << bytes({1, 0x01, 3, 0, 1, 0, 0xe9, 0x03, 0, 1}) << 1;
+    QTest::newRow("shorter than a header") << bytes({1, 0x01}) << 0;
+    QTest::newRow("header only, one element declared") << bytes({1, 0x01, 3, 0, 1, 0}) << 0;
+    QTest::newRow("zero elements") << bytes({1, 0x00, 3, 0, 1, 0, 0xe9, 0x03, 0, 1}) << 0;
+    QTest::newRow("SQ=0 over-count") << bytes({1, 0x05, 3, 0, 1, 0, 0xe9, 0x03, 0, 1}) << 0;
+    QTest::newRow("SQ=1 over-count") << bytes({1, 0x85, 3, 0, 1, 0, 0xe9, 0x03, 0, 1}) << 0;
+    QTest::newRow("SQ=1 127 elements, no payload") << bytes({36, 0xff, 3, 0, 1, 0}) << 0;
+    QTest::newRow("truncated time tag") << bytes({31, 0x01, 3, 0, 1, 0, 0x01, 0x00, 0x03, 2, 0, 0, 0}) << 0;
+    QTest::newRow("truncated clock sync") << bytes({103, 0x01, 7, 0, 1, 0, 0, 0, 0, 1, 2, 3}) << 0;
+    QTest::newRow("unknown type") << bytes({200, 0x01, 3, 0, 1, 0, 0xe9, 0x03, 0, 1, 2, 3, 4}) << 0;
+    QTest::newRow("file segment") << bytes({125, 0x01, 3, 0, 1, 0, 0xe9, 0x03, 0, 1, 0, 1, 200}) << 0;
+}
+
+void TestIec101Network::hostileFrames()
+{
+    QFETCH(QByteArray, asdu);
+    QFETCH(int, objects);
+
+    if (!hostileLink) {
+        hostileLink = std::make_unique<EngineFixture>();
+        QVERIFY(hostileLink->bringUp());
+    }
+    EngineFixture& f = *hostileLink;
+    f.spontaneous.clear();
+    f.requested.clear();
+    f.events.clear();
+    f.station().sendRawAsdu(asdu);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.station().rawAsduPending(), kLong);
+
+    // Still alive and answering, and the bad frame produced nothing.
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    QCOMPARE(f.lastRequested().size(), 1);
+    int delivered = 0;
+    for (const QList<QVariant>& args : qAsConst(f.spontaneous))
+        delivered += args.at(0).value<QVector<InfoObject>>().size();
+    QCOMPARE(delivered, objects);
+}
+
+QTEST_GUILESS_MAIN(TestIec101Network)
+#include "tst_iec101network.moc"
