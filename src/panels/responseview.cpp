@@ -18,6 +18,8 @@
 
 #include "eventview.h"
 
+#include <memory>
+
 namespace {
 
 constexpr int HighlightMs = 3000;
@@ -218,6 +220,9 @@ void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object
         // that with a full relayout of the table. No row moves here: suppress those
         // announcements and report the one changed cell instead.
         const QSignalBlocker blocker(model);
+        // Taken out first: an item that setItem() replaces is looked up again after it
+        // has left the table, a scan of every cell; taken out, it is found at once.
+        const std::unique_ptr<QStandardItem> replaced(model->takeItem(row, 1));
         model->setItem(row, 1, item);
     }
     const QModelIndex cell = model->index(row, 1);
