@@ -58,6 +58,8 @@ private Q_SLOTS:
     void missingPort();
     void hostileFrames_data();
     void hostileFrames();
+    void eventStorm();
+    void nextCommandAfterCutLine();
     void cleanupTestCase();
 
 private:
@@ -473,6 +475,64 @@ void TestIec101Network::hostileFrames()
     for (const QList<QVariant>& args : qAsConst(f.spontaneous))
         delivered += args.at(0).value<QVector<InfoObject>>().size();
     QCOMPARE(delivered, objects);
+}
+
+// 20 events per second for 10 s: more than one ASDU per polling tick. All of them
+// arrive, in order, and the engine keeps up with the slave while they come.
+void TestIec101Network::eventStorm()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.spontaneous.clear();
+
+    constexpr int kEvents = 200;
+    int injected = 0;
+    QTimer pace;
+    pace.setInterval(50);
+    connect(&pace, &QTimer::timeout, this, [&] {
+        if (injected < kEvents)
+            f.station().injectMeasured(ioa::FirstMeasured, float(injected++), false);
+    });
+    pace.start();
+    auto delivered = [&] {
+        QVector<InfoObject> all;
+        for (const QList<QVariant>& args : qAsConst(f.spontaneous))
+            all += args.at(0).value<QVector<InfoObject>>();
+        return all;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(injected, kEvents, 60000);
+    // One exchange per tick would leave about three quarters of the storm queued at the slave.
+    const int backlog = kEvents - delivered().size();
+    QVERIFY2(backlog < kEvents / 2, qPrintable(QString::number(backlog)));
+    QTRY_COMPARE_WITH_TIMEOUT(delivered().size(), kEvents, kLong);
+    const QVector<InfoObject> all = delivered();
+    for (int i = 0; i < kEvents; ++i)
+        QCOMPARE(all[i].value.toFloat(), float(i));
+}
+
+// The slave freezes and its input is thrown away while the master keeps asking; when
+// it answers again it may repeat its last frame. The next command still goes through.
+void TestIec101Network::nextCommandAfterCutLine()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    Q_EMIT f.sendCommand(Command::Double, {ioa::DoubleCommandBase + 3, 2});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Double"), kLong);
+    f.station().pause();
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Error"), kLong);
+    f.station().drainInput();
+    f.station().resume();
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
+
+    f.events.clear();
+    Q_EMIT f.sendCommand(Command::Single, {ioa::FirstSingleCommand, 1});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Single"), kLong);
+    QCOMPARE(f.statusMessages.size(), 0);
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    QCOMPARE(f.statusMessages.size(), 0);
+    QCOMPARE(f.lastRequested().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestIec101Network)
