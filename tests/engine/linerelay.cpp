@@ -121,6 +121,8 @@ void LineRelay::run()
                     d.lineFreeAt = qMax(d.lineFreeAt, now) + charTimeNs;
                     d.pending.emplace_back(buffer[k], d.lineFreeAt);
                 }
+                if (n > 0)
+                    (i == 0 ? masterCount : stationCount) += n;
                 if (i == 0 && n > 0) {
                     std::lock_guard<std::mutex> lock(mutex);
                     fromMaster.append(buffer, int(n));

@@ -27,6 +27,9 @@ public:
 
     QByteArray masterBytes() const;
     void clearMasterBytes();
+    // Bytes relayed so far in each direction, including cleared ones.
+    qint64 masterByteCount() const { return masterCount; }
+    qint64 stationByteCount() const { return stationCount; }
 
 private:
     void run();
@@ -37,6 +40,8 @@ private:
     int masterFd = -1;
     int stationFd = -1;
     std::atomic<bool> running{false};
+    std::atomic<qint64> masterCount{0};
+    std::atomic<qint64> stationCount{0};
     std::thread thread;
     mutable std::mutex mutex;
     QByteArray fromMaster;
