@@ -1,0 +1,54 @@
+// Operates the master's view through its widgets, found by object name, the way an
+// operator would: settings dialog, port selection, Connect and Disconnect. It also
+// answers the modal notices the view raises, and records their texts and the time
+// each appeared (milliseconds on clock(), which starts with the driver).
+#pragma once
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+
+class ViewDriver : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ViewDriver(QWidget* view, QObject* parent = nullptr);
+
+    template <typename T> T* widget(const char* name) const
+    {
+        auto* found = view->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no widget named %s", name);
+        return found;
+    }
+
+    // Opens the settings dialog, types the six values into its fields and presses Ok.
+    void applySettings(const QStringList& values);
+    // Selects a port by name; a name not in the list is added first, as if the list
+    // had offered it when it was last refreshed. An empty name empties the list.
+    void choosePort(const QString& name);
+    void clickConnect();
+    void clickDisconnect();
+
+    QString status() const;
+    bool connectEnabled() const;
+    bool initialDataReady() const;
+
+    // Waits until the list of ports offers this one (it is refreshed every 2 s).
+    bool waitForPort(const QString& name, int timeoutMs);
+
+    const QElapsedTimer& clock() const { return started; }
+    QStringList notices;
+    QVector<qint64> noticeTimes;
+
+private:
+    void answerNotice();
+
+    QWidget* view;
+    QElapsedTimer started;
+    QTimer noticeWatch;
+};
