@@ -38,9 +38,8 @@ private Q_SLOTS:
     void init();
     void restoresStoredTexts_data();
     void restoresStoredTexts();
-    void saveButtonSetsParamOnly();
-    void cancelRestoresCombo();
-    void closeKeepsEditForNextSave();
+    void leaving_data();
+    void leaving();
     void partialMask();
 };
 
@@ -109,52 +108,57 @@ void TestSerialDialog::restoresStoredTexts()
     QCOMPARE(p.parent(), nullptr);
 }
 
-void TestSerialDialog::saveButtonSetsParamOnly()
+void TestSerialDialog::leaving_data()
 {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<int>("how"); // 0: Save, 1: Cancel, 2: Escape
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("result");
+
+    // Only Save takes the choice into the record; nothing is stored before saveSettings(),
+    // which stores what the combo box shows.
+    QTest::newRow("save") << "Parity"
+                          << "OddParity" << 0 << "OddParity" << 79 << int(QDialog::Accepted);
+    QTest::newRow("cancel") << "StopBits"
+                            << "TwoStop" << 1 << "OneStop" << 1 << int(QDialog::Rejected);
+    QTest::newRow("escape") << "StopBits"
+                            << "TwoStop" << 2 << "TwoStop" << 1 << int(QDialog::Rejected);
+}
+
+void TestSerialDialog::leaving()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, choice);
+    QFETCH(int, how);
+    QFETCH(QString, shown);
+    QFETCH(int, number);
+    QFETCH(int, result);
+
     SerialDialog dialog(15, &host);
     dialog.setMetaEnumList(allEnums());
     dialog.show();
-    combo(dialog, "Parity")->setCurrentText("OddParity");
-    dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Save)->click();
-    QCOMPARE(dialog.serialParam().parity, 79);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QComboBox* box = combo(dialog, key.toLatin1().constData());
+    box->setCurrentText(choice);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>("buttonBox");
+    if (how == 0)
+        buttons->button(QDialogButtonBox::Save)->click();
+    else if (how == 1)
+        buttons->button(QDialogButtonBox::Cancel)->click();
+    else
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+
     QVERIFY(!dialog.isVisible());
-    QVERIFY(!QSettings().contains("IEC101/Parity"));
+    QCOMPARE(dialog.result(), result);
+    QCOMPARE(box->currentText(), shown);
+    const SerialParam p = dialog.serialParam();
+    QCOMPARE(key == "Parity" ? p.parity : p.stopBits, number);
+    QVERIFY(!QSettings().contains("IEC101/" + key));
 
     dialog.saveSettings();
-    QCOMPARE(stored("Parity"), QString("OddParity"));
+    QCOMPARE(stored(key.toLatin1().constData()), shown);
     QCOMPARE(stored("BaudRate"), QString("Baud9600"));
-}
-
-void TestSerialDialog::cancelRestoresCombo()
-{
-    SerialDialog dialog(15, &host);
-    dialog.setMetaEnumList(allEnums());
-    dialog.show();
-    combo(dialog, "StopBits")->setCurrentText("TwoStop");
-    dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    QCOMPARE(combo(dialog, "StopBits")->currentText(), QString("OneStop"));
-    QCOMPARE(dialog.serialParam().stopBits, 1);
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-}
-
-void TestSerialDialog::closeKeepsEditForNextSave()
-{
-    SerialDialog dialog(15, &host);
-    dialog.setMetaEnumList(allEnums());
-    dialog.show();
-    combo(dialog, "StopBits")->setCurrentText("TwoStop");
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(combo(dialog, "StopBits")->currentText(), QString("TwoStop"));
-    QCOMPARE(dialog.serialParam().stopBits, 1);
-    dialog.saveSettings();
-    QCOMPARE(stored("StopBits"), QString("TwoStop"));
-
-    // The next start shows the edited choice.
-    SerialDialog next(15, &host);
-    next.setMetaEnumList(allEnums());
-    QCOMPARE(next.serialParam().stopBits, 2);
 }
 
 void TestSerialDialog::partialMask()

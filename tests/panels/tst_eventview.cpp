@@ -49,7 +49,6 @@ void TestEventView::valueText_data()
     QTest::newRow("six-digit counter") << 15 << QVariant(123456) << "123456";
     QTest::newRow("single point on") << 1 << QVariant(true) << "1";
     QTest::newRow("single point off") << 30 << QVariant(false) << "0";
-    QTest::newRow("double point on") << 31 << QVariant(2) << "2";
     QTest::newRow("invalid value") << 102 << QVariant() << "0";
     QTest::newRow("invalid measured value") << 13 << QVariant() << "0";
 }
