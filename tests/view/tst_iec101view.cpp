@@ -88,6 +88,8 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void settingsDialogStoresAndRestores();
+    void extraPortsFollowTheirPaths();
+    void styleSheetPaintsBackground();
     void connectDeliversInitialData();
     void readLocalRemote_data();
     void readLocalRemote();
@@ -197,6 +199,56 @@ void TestIec101View::settingsDialogStoresAndRestores()
     // The saved values are the ones a new view loads.
     auto second = makeView();
     QCOMPARE(settingFields(second.get()), typed);
+}
+
+void TestIec101View::extraPortsFollowTheirPaths()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("first"));
+    const QString second = dir.filePath(QStringLiteral("second"));
+    for (const QString& path : {first, second})
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    const QByteArray saved = qgetenv("IEC101_EXTRA_PORTS");
+    // Relative and missing entries are not offered.
+    qputenv("IEC101_EXTRA_PORTS",
+            (first + ":relative:" + dir.filePath("missing") + "::" + second).toLocal8Bit());
+
+    auto portView = makeView();
+    qputenv("IEC101_EXTRA_PORTS", saved);
+    auto* ports = widget<QComboBox>(portView.get(), "portComboBox");
+    const auto listed = [ports] {
+        QStringList names;
+        for (int i = 0; i < ports->count(); ++i)
+            names << ports->itemText(i);
+        return names;
+    };
+    const QStringList system = listed().mid(0, ports->count() - 2);
+    QCOMPARE(listed(), system + QStringList({first, second}));
+
+    // The choice survives a refresh while its path exists and falls back to the first
+    // port once it is gone.
+    ports->setCurrentIndex(ports->findText(second));
+    qputenv("IEC101_EXTRA_PORTS", (first + ':' + second).toLocal8Bit());
+    QMetaObject::invokeMethod(portView.get(), "updateAvailablePorts");
+    QCOMPARE(ports->currentText(), second);
+    QVERIFY(QFile::remove(second));
+    QMetaObject::invokeMethod(portView.get(), "updateAvailablePorts");
+    qputenv("IEC101_EXTRA_PORTS", saved);
+    QCOMPARE(listed(), system + QStringList(first));
+    QCOMPARE(ports->currentIndex(), 0);
+}
+
+void TestIec101View::styleSheetPaintsBackground()
+{
+    // Inside a host window, as a child: only the view's own painting can show the colour.
+    QWidget host;
+    auto* styled = new Iec101View(&host);
+    styled->setStyleSheet(QStringLiteral("#IEC101 { background-color: rgb(10, 200, 30); }"));
+    host.show();
+    // A corner of the layout margin shows nothing but the view's background.
+    // The host is grabbed: grabbing the view itself would fill in its palette anyway.
+    const QPoint corner = styled->mapTo(&host, QPoint(2, 2));
+    QCOMPARE(host.grab().toImage().pixelColor(corner), QColor(10, 200, 30));
 }
 
 void TestIec101View::connectDeliversInitialData()
