@@ -160,6 +160,7 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
     busy = false;
     connected = false;
     initialDataRequested = false;
+    tickOverrunMs = 0;
 
     const int* settings = lastSettings ? lastSettings : kDefaultSettings;
     commonAddress = settings[CommonAddress];
@@ -250,6 +251,15 @@ void Iec101Network::timerPollingTimeOutHandler()
     // A tick already queued when the connection closed.
     if (!master)
         return;
+    // Ticks come from a fixed-rate timer on another thread, so a tick that runs longer
+    // than the interval (a slow line busy with long frames) leaves the next ones queued
+    // behind it. The overrun is kept on account and one queued tick is dropped per
+    // interval of it: the line stays busy, yet the queue stays short and a disconnect
+    // or command never waits behind a pile of ticks.
+    if (kTickBudgetMs > 0 && tickOverrunMs >= kPollingIntervalMs) {
+        tickOverrunMs -= kPollingIntervalMs;
+        return;
+    }
     if (!portAvailable()) {
         doDisconnect();
         return;
@@ -269,6 +279,7 @@ void Iec101Network::timerPollingTimeOutHandler()
             return;
         quietRounds = receivedAsduCount == before ? quietRounds + 1 : 0;
     } while (quietRounds < kQuietRoundsToStop && spent.elapsed() < kTickBudgetMs);
+    tickOverrunMs = std::max<qint64>(0, tickOverrunMs + spent.elapsed() - kPollingIntervalMs);
 }
 
 void Iec101Network::dataReceived(const QVector<InfoObject>& objects)

@@ -119,6 +119,7 @@ private:
     QVector<InfoObject> requestedObjects;
     int ioaSize = 3;               // object address size in force, for checking received payloads
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
+    qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
 };
 
 } // namespace iec101
