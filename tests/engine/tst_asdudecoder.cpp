@@ -52,9 +52,6 @@ void TestAsduDecoder::decodesWhatTheLibraryEncodes_data()
     QTest::newRow("M_SP_NA_1 off is a valid value")
         << Maker([](int a) { return InformationObject(SinglePointInformation_create(nullptr, a, false, 0)); })
         << 1 << 20 << 3 << QVariant(false) << false;
-    QTest::newRow("M_SP_NA_1 spontaneous, no time tag")
-        << Maker([](int a) { return InformationObject(SinglePointInformation_create(nullptr, a, true, 0)); })
-        << 1 << 3 << 2 << QVariant(true) << false;
     QTest::newRow("M_DP_NA_1") << Maker([](int a) {
         return InformationObject(DoublePointInformation_create(nullptr, a, IEC60870_DOUBLE_POINT_ON, 0));
     }) << 3 << 20 << 3 << QVariant(2)
@@ -97,38 +94,19 @@ void TestAsduDecoder::decodesWhatTheLibraryEncodes_data()
             return InformationObject(ClockSynchronizationCommand_create(nullptr, b, t));
         });
     }) << 103 << 7 << 3 << none << true;
-    QTest::newRow("C_SC_NA_1 confirmation")
-        << Maker([](int a) { return InformationObject(SingleCommand_create(nullptr, a, true, true, 0)); })
-        << 45 << 7 << 3 << none << false;
-    QTest::newRow("C_DC_NA_1 termination")
-        << Maker([](int a) { return InformationObject(DoubleCommand_create(nullptr, a, 2, false, 0)); }) << 46
-        << 10 << 3 << none << false;
     QTest::newRow("C_IC_NA_1") << Maker([](int a) {
         return InformationObject(InterrogationCommand_create(nullptr, a, 20));
     }) << 100 << 7 << 3 << none << false;
-    QTest::newRow("C_CI_NA_1") << Maker([](int a) {
-        return InformationObject(CounterInterrogationCommand_create(nullptr, a, 5));
-    }) << 101 << 10 << 3 << none
-                               << false;
-    QTest::newRow("C_RD_NA_1") << Maker([](int a) {
-        return InformationObject(ReadCommand_create(nullptr, a));
-    }) << 102 << 7 << 3 << none << false;
-    // Types the engine does not decode still need the right size to get past the check.
+    // Types the engine does not decode still need the right size to get past the payload check.
     QTest::newRow("M_ME_NA_1") << Maker([](int a) {
         return InformationObject(MeasuredValueNormalized_create(nullptr, a, 0.5f, 0));
     }) << 9 << 20 << 3 << none << false;
     QTest::newRow("M_ME_NB_1") << Maker([](int a) {
         return InformationObject(MeasuredValueScaled_create(nullptr, a, 300, 0));
     }) << 11 << 20 << 3 << none << false;
-    QTest::newRow("M_ST_NA_1") << Maker([](int a) {
-        return InformationObject(StepPositionInformation_create(nullptr, a, 5, false, 0));
-    }) << 5 << 20 << 3 << none << false;
     QTest::newRow("M_BO_NA_1") << Maker([](int a) {
         return InformationObject(BitString32_create(nullptr, a, 9));
     }) << 7 << 20 << 3 << none << false;
-    QTest::newRow("M_ME_ND_1") << Maker([](int a) {
-        return InformationObject(MeasuredValueNormalizedWithoutQuality_create(nullptr, a, 0.25f));
-    }) << 21 << 20 << 3 << none << false;
     QTest::newRow("C_SE_NC_1") << Maker([](int a) {
         return InformationObject(SetpointCommandShort_create(nullptr, a, 1.0f, false, 0));
     }) << 50 << 7 << 3 << none << false;

@@ -222,8 +222,6 @@ void TestIec101Network::commandTimeout_data()
     QTest::newRow("double, only select answered")
         << CommandMode::AnswerSelectOnly << Command::Double << QVector<int>{ioa::DoubleCommandBase + 1, 1}
         << int(C_DC_NA_1) << 2;
-    QTest::newRow("silent clock sync")
-        << CommandMode::Silent << Command::ClockSync << QVector<int>{0} << int(C_CS_NA_1) << 1;
 }
 
 void TestIec101Network::commandTimeout()
@@ -377,7 +375,6 @@ void TestIec101Network::settingsApplied_data()
 {
     QTest::addColumn<QVector<int>>("settings");
     QTest::newRow("65534, 2, 1, 1, 3, 2") << QVector<int>{65534, 2, 1, 1, 3, 2};
-    QTest::newRow("7, 1, 300, 2, 2, 1") << QVector<int>{7, 1, 300, 2, 2, 1};
 }
 
 void TestIec101Network::settingsApplied()
