@@ -8,28 +8,27 @@
 #include "iec101network.h"
 #include "serialdialog.h"
 
+namespace {
+
+const char* const Keys[] = {"BaudRate", "DataBits", "Parity", "StopBits"};
+
+// The engine's enumerations for the combo boxes in `mask`, at most `count` of them.
+QList<QMetaEnum> enums(int mask, int count = 4)
+{
+    const QMetaObject& mo = iec101::Iec101Network::staticMetaObject;
+    QList<QMetaEnum> list;
+    for (int k = 0; k < 4; ++k) {
+        if ((mask & (1 << k)) && list.size() < count)
+            list << mo.enumerator(mo.indexOfEnumerator(Keys[k]));
+    }
+    return list;
+}
+
+} // namespace
+
 class TestSerialDialog : public QObject
 {
     Q_OBJECT
-private:
-    static QMetaEnum engineEnum(const char* name)
-    {
-        const QMetaObject& mo = iec101::Iec101Network::staticMetaObject;
-        return mo.enumerator(mo.indexOfEnumerator(name));
-    }
-    static QList<QMetaEnum> allEnums()
-    {
-        return {engineEnum("BaudRate"), engineEnum("DataBits"), engineEnum("Parity"), engineEnum("StopBits")};
-    }
-    static QComboBox* combo(SerialDialog& dialog, const char* key)
-    {
-        return dialog.findChild<QComboBox*>(key);
-    }
-    static QString stored(const char* key)
-    {
-        return QSettings().value(QStringLiteral("IEC101/") + key).toString();
-    }
-
     QTemporaryDir settingsDir;
     QWidget host; // the main view's stand-in: its object name names the settings group
 
@@ -40,7 +39,6 @@ private Q_SLOTS:
     void restoresStoredTexts();
     void leaving_data();
     void leaving();
-    void partialMask();
 };
 
 void TestSerialDialog::initTestCase()
@@ -59,124 +57,92 @@ void TestSerialDialog::init()
 
 void TestSerialDialog::restoresStoredTexts_data()
 {
-    QTest::addColumn<QString>("baudText"); // stored under "BaudRate"; empty: no key
-    QTest::addColumn<QString>("parityText");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("enumCount");
+    QTest::addColumn<QString>("stored"); // "key=text ..." in the host's group
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QVector<int>>("numbers");
 
-    QTest::newRow("nothing stored") << ""
-                                    << "" << QStringList{"Baud9600", "Data8", "EvenParity", "OneStop"}
-                                    << QVector<int>{9600, 8, 69, 1};
-    QTest::newRow("stored keys") << "Baud19200"
-                                 << "NoParity" << QStringList{"Baud19200", "Data8", "NoParity", "OneStop"}
+    const QStringList defaults{"Baud9600", "Data8", "EvenParity", "OneStop"};
+    const QVector<int> defaultNumbers{9600, 8, 69, 1};
+    QTest::newRow("nothing stored") << 15 << 4 << "" << defaults << defaultNumbers;
+    QTest::newRow("stored keys") << 15 << 4 << "BaudRate=Baud19200 Parity=NoParity"
+                                 << QStringList{"Baud19200", "Data8", "NoParity", "OneStop"}
                                  << QVector<int>{19200, 8, 78, 1};
     QTest::newRow("other case ignored")
-        << "baud19200"
-        << "oddparity" << QStringList{"Baud9600", "Data8", "EvenParity", "OneStop"}
-        << QVector<int>{9600, 8, 69, 1};
+        << 15 << 4 << "BaudRate=baud19200 Parity=oddparity" << defaults << defaultNumbers;
     QTest::newRow("unknown text ignored")
-        << "Baud57600"
-        << "19200" << QStringList{"Baud9600", "Data8", "EvenParity", "OneStop"}
-        << QVector<int>{9600, 8, 69, 1};
+        << 15 << 4 << "BaudRate=Baud57600 Parity=19200" << defaults << defaultNumbers;
+    QTest::newRow("baud rate and parity only")
+        << 5 << 2 << "Parity=NoParity" << QStringList{"Baud9600", "NoParity"} << QVector<int>{9600, 0, 78, 0};
+    // Too few enumerations leave the remaining boxes empty instead of failing.
+    QTest::newRow("one enumeration for four boxes")
+        << 15 << 1 << "" << QStringList{"Baud9600", "", "", ""} << QVector<int>{9600, -1, -1, -1};
 }
 
 void TestSerialDialog::restoresStoredTexts()
 {
-    QFETCH(QString, baudText);
-    QFETCH(QString, parityText);
+    QFETCH(int, mask);
+    QFETCH(int, enumCount);
+    QFETCH(QString, stored);
     QFETCH(QStringList, shown);
     QFETCH(QVector<int>, numbers);
 
     {
         QSettings settings;
-        if (!baudText.isEmpty())
-            settings.setValue("IEC101/BaudRate", baudText);
-        if (!parityText.isEmpty())
-            settings.setValue("IEC101/Parity", parityText);
+        for (const QString& entry : stored.split(' ', Qt::SkipEmptyParts))
+            settings.setValue("IEC101/" + entry.section('=', 0, 0), entry.section('=', 1));
         settings.setValue("Other/BaudRate", "Baud38400"); // another host's group
     }
-    SerialDialog dialog(15, &host);
-    QSignalSpy filled(&dialog, &SerialDialog::metaEnumListSet);
-    dialog.setMetaEnumList(allEnums());
-    QCOMPARE(filled.count(), 1);
-    const QStringList texts{combo(dialog, "BaudRate")->currentText(),
-                            combo(dialog, "DataBits")->currentText(), combo(dialog, "Parity")->currentText(),
-                            combo(dialog, "StopBits")->currentText()};
+    SerialDialog dialog(mask, &host);
+    dialog.setMetaEnumList(enums(mask, enumCount));
+    QStringList texts;
+    for (const char* key : Keys) {
+        if (auto* box = dialog.findChild<QComboBox*>(key))
+            texts << box->currentText();
+    }
     QCOMPARE(texts, shown);
     const SerialParam p = dialog.serialParam();
     QCOMPARE((QVector<int>{p.baudRate, p.dataBits, p.parity, p.stopBits}), numbers);
-    QCOMPARE(p.parent(), nullptr);
 }
 
 void TestSerialDialog::leaving_data()
 {
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("choice");
     QTest::addColumn<int>("how"); // 0: Save, 1: Cancel, 2: Escape
     QTest::addColumn<QString>("shown");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("parity");
 
-    // Only Save takes the choice into the record; nothing is stored before saveSettings(),
-    // which stores what the combo box shows.
-    QTest::newRow("save") << "Parity"
-                          << "OddParity" << 0 << "OddParity" << 79 << int(QDialog::Accepted);
-    QTest::newRow("cancel") << "StopBits"
-                            << "TwoStop" << 1 << "OneStop" << 1 << int(QDialog::Rejected);
-    QTest::newRow("escape") << "StopBits"
-                            << "TwoStop" << 2 << "TwoStop" << 1 << int(QDialog::Rejected);
+    // The operator picks OddParity. Only Save takes the choice into the record; nothing is stored
+    // before saveSettings(), which stores what the combo box shows.
+    QTest::newRow("save") << 0 << "OddParity" << 79;
+    QTest::newRow("cancel") << 1 << "EvenParity" << 69;
+    QTest::newRow("escape") << 2 << "OddParity" << 69;
 }
 
 void TestSerialDialog::leaving()
 {
-    QFETCH(QString, key);
-    QFETCH(QString, choice);
     QFETCH(int, how);
     QFETCH(QString, shown);
-    QFETCH(int, number);
-    QFETCH(int, result);
+    QFETCH(int, parity);
 
     SerialDialog dialog(15, &host);
-    dialog.setMetaEnumList(allEnums());
+    dialog.setMetaEnumList(enums(15));
     dialog.show();
-    QComboBox* box = combo(dialog, key.toLatin1().constData());
-    box->setCurrentText(choice);
+    auto* box = dialog.findChild<QComboBox*>("Parity");
+    box->setCurrentText("OddParity");
     auto* buttons = dialog.findChild<QDialogButtonBox*>("buttonBox");
-    if (how == 0)
-        buttons->button(QDialogButtonBox::Save)->click();
-    else if (how == 1)
-        buttons->button(QDialogButtonBox::Cancel)->click();
-    else
+    if (how == 2)
         QTest::keyClick(&dialog, Qt::Key_Escape);
-
+    else
+        buttons->button(how == 0 ? QDialogButtonBox::Save : QDialogButtonBox::Cancel)->click();
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), result);
+    QCOMPARE(dialog.result(), how == 0 ? QDialog::Accepted : QDialog::Rejected);
     QCOMPARE(box->currentText(), shown);
-    const SerialParam p = dialog.serialParam();
-    QCOMPARE(key == "Parity" ? p.parity : p.stopBits, number);
-    QVERIFY(!QSettings().contains("IEC101/" + key));
-
+    QCOMPARE(dialog.serialParam().parity, parity);
+    QVERIFY(!QSettings().contains("IEC101/Parity"));
     dialog.saveSettings();
-    QCOMPARE(stored(key.toLatin1().constData()), shown);
-    QCOMPARE(stored("BaudRate"), QString("Baud9600"));
-}
-
-void TestSerialDialog::partialMask()
-{
-    QSettings().setValue("IEC101/Parity", "NoParity");
-    SerialDialog dialog(SerialDialog::BaudRate | SerialDialog::Parity, &host);
-    QCOMPARE(dialog.findChildren<QComboBox*>().size(), 2);
-    QVERIFY(combo(dialog, "Parity"));
-    dialog.setMetaEnumList({engineEnum("BaudRate"), engineEnum("Parity")});
-    QCOMPARE(dialog.serialParam().baudRate, 9600);
-    QCOMPARE(dialog.serialParam().parity, 78);
-
-    // Too few enumerations leave the last box empty instead of failing.
-    SerialDialog shortList(15, &host);
-    shortList.setMetaEnumList({engineEnum("BaudRate")});
-    QCOMPARE(combo(shortList, "StopBits")->count(), 0);
-    QCOMPARE(shortList.serialParam().baudRate, 9600);
-    QCOMPARE(shortList.serialParam().stopBits, -1);
+    QCOMPARE(QSettings().value("IEC101/Parity").toString(), shown);
+    QCOMPARE(QSettings().value("IEC101/BaudRate").toString(), QString("Baud9600"));
 }
 
 QTEST_MAIN(TestSerialDialog)

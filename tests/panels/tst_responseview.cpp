@@ -26,148 +26,99 @@ QVector<InfoObject> run(int typeId, int first, int count)
     return objects;
 }
 
-const QColor Highlight(Qt::darkCyan);
-const QColor Normal("#505050");
+// A table as "address:value" per row, "*" marking a highlighted value ("?" an unknown colour).
+QString table(ResponseView& view, const char* name)
+{
+    const QAbstractItemModel* m = view.findChild<QTableView*>(name)->model();
+    QStringList rows;
+    for (int r = 0; r < m->rowCount(); ++r) {
+        const QColor colour = m->index(r, 1).data(Qt::BackgroundRole).value<QBrush>().color();
+        const char* mark = colour == Qt::darkCyan ? "*" : colour == QColor("#505050") ? "" : "?";
+        rows << m->index(r, 0).data().toString() + ':' + m->index(r, 1).data().toString() + mark;
+    }
+    return rows.join(' ');
+}
 
 } // namespace
 
 class TestResponseView : public QObject
 {
     Q_OBJECT
-private:
-    static QTableView* table(ResponseView& view, const char* name)
-    {
-        return view.findChild<QTableView*>(name);
-    }
-    static QStringList addresses(ResponseView& view, const char* name)
-    {
-        QStringList list;
-        const QAbstractItemModel* m = table(view, name)->model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            list << m->index(r, 0).data().toString();
-        return list;
-    }
-    static QColor background(ResponseView& view, const char* name, int row)
-    {
-        return table(view, name)->model()->index(row, 1).data(Qt::BackgroundRole).value<QBrush>().color();
-    }
-    static QString value(ResponseView& view, const char* name, int row)
-    {
-        return table(view, name)->model()->index(row, 1).data().toString();
-    }
-
 private Q_SLOTS:
-    void updateObjectMerge_data();
-    void updateObjectMerge();
+    void updates_data();
+    void updates();
     void secondUpdateKeepsHighlight();
-    void interrogationRuns_data();
-    void interrogationRuns();
     void scrollsToFirstHighlightSinceLastScroll();
-    void counterAndReady_data();
     void counterAndReady();
 };
 
-void TestResponseView::updateObjectMerge_data()
+void TestResponseView::updates_data()
 {
-    QTest::addColumn<InfoObject>("update");
-    QTest::addColumn<int>("readAddress");
-    QTest::addColumn<QStringList>("rows");
-    QTest::addColumn<int>("changedRow"); // -1: no value changed
+    QTest::addColumn<QVector<InfoObject>>("before"); // loaded by an interrogation
+    QTest::addColumn<QVector<InfoObject>>("objects");
+    QTest::addColumn<int>("readAddress"); // -1: objects are an interrogation, else one updateObject()
+    QTest::addColumn<QString>("tables");  // "single | double"
 
-    // The Single table lists 5, 10 and 20 before each case.
-    QTest::newRow("listed, read") << object(1, 10, 0) << 10 << QStringList{"5", "10", "20"} << 1;
+    const QVector<InfoObject> none, listed{object(1, 5), object(1, 10), object(1, 20)};
+    QTest::newRow("listed, read") << listed << QVector<InfoObject>{object(1, 10, 0)} << 10
+                                  << "5:1 10:0* 20:1 | ";
     QTest::newRow("listed, spontaneous, time tag")
-        << object(30, 20, 0) << 0 << QStringList{"5", "10", "20"} << 2;
-    QTest::newRow("unlisted read replaces table") << object(1, 100, 0) << 100 << QStringList{"100"} << -1;
+        << listed << QVector<InfoObject>{object(30, 20, 0)} << 0 << "5:1 10:1 20:0* | ";
+    QTest::newRow("unlisted read replaces table")
+        << listed << QVector<InfoObject>{object(1, 100, 0)} << 100 << "100:0 | ";
     QTest::newRow("unlisted spontaneous ignored")
-        << object(1, 7, 0) << 0 << QStringList{"5", "10", "20"} << -1;
+        << listed << QVector<InfoObject>{object(1, 7, 0)} << 0 << "5:1 10:1 20:1 | ";
     QTest::newRow("unlisted, other read pending")
-        << object(1, 7, 0) << 8 << QStringList{"5", "10", "20"} << -1;
-    QTest::newRow("type without table") << object(45, 10, 0) << 10 << QStringList{"5", "10", "20"} << -1;
+        << listed << QVector<InfoObject>{object(1, 7, 0)} << 8 << "5:1 10:1 20:1 | ";
+    QTest::newRow("type without table")
+        << listed << QVector<InfoObject>{object(45, 10, 0)} << 10 << "5:1 10:1 20:1 | ";
+    QTest::newRow("runs 1,1,1,3,3") << none << (run(1, 1, 3) + run(3, 7, 2)) << -1 << "1:1 2:1 3:1 | 7:1 8:1";
+    QTest::newRow("types without table skipped")
+        << none << (run(45, 1, 2) + run(1, 1, 1) + run(102, 5, 3) + run(3, 9, 1) + run(100, 1, 1)) << -1
+        << "1:1 | 9:1";
+    QTest::newRow("second run of a table replaces the first")
+        << none << (run(1, 1, 2) + run(3, 4, 1) + run(30, 8, 2)) << -1 << "8:1 9:1 | 4:1";
+    QTest::newRow("repeated interrogation highlights")
+        << run(1, 1, 3) << run(1, 1, 4) << -1 << "1:1* 2:1* 3:1* 4:1* | ";
+    QTest::newRow("first address new: no highlight")
+        << run(1, 1, 3) << run(1, 0, 3) << -1 << "0:1 1:1 2:1 | ";
+    QTest::newRow("descending order kept")
+        << none << QVector<InfoObject>{object(1, 30), object(1, 20), object(1, 10)} << -1
+        << "30:1 20:1 10:1 | ";
 }
 
-void TestResponseView::updateObjectMerge()
+void TestResponseView::updates()
 {
-    QFETCH(InfoObject, update);
+    QFETCH(QVector<InfoObject>, before);
+    QFETCH(QVector<InfoObject>, objects);
     QFETCH(int, readAddress);
-    QFETCH(QStringList, rows);
-    QFETCH(int, changedRow);
+    QFETCH(QString, tables);
 
     ResponseView view;
-    view.updateObjects({object(1, 5), object(1, 10), object(1, 20)});
-    view.updateObject(update, readAddress);
-    QCOMPARE(addresses(view, "singleView"), rows);
-    for (int r = 0; r < rows.size(); ++r) {
-        const bool changed = r == changedRow;
-        const bool replaced = changedRow < 0 && rows.size() == 1;
-        QCOMPARE(value(view, "singleView", r), changed || replaced ? QString("0") : QString("1"));
-        QCOMPARE(background(view, "singleView", r), changed ? Highlight : Normal);
-        QCOMPARE(
-            table(view, "singleView")->model()->index(r, 0).data(Qt::BackgroundRole).value<QBrush>().color(),
-            QColor(Qt::darkGray));
-    }
+    view.updateObjects(before);
+    if (readAddress < 0)
+        view.updateObjects(objects);
+    else
+        view.updateObject(objects.first(), readAddress);
+    QCOMPARE(table(view, "singleView") + " | " + table(view, "doubleView"), tables);
 }
 
 void TestResponseView::secondUpdateKeepsHighlight()
 {
     ResponseView view;
-    view.updateObjects({object(3, 1), object(3, 2)});
+    view.updateObjects(run(3, 1, 2));
     QElapsedTimer clock;
     clock.start();
     view.updateObject(object(3, 2, 2), 0);
-    QCOMPARE(background(view, "doubleView", 1), Highlight);
+    QCOMPARE(table(view, "doubleView"), QString("1:1 2:2*"));
     QTest::qWait(1500);
     view.updateObject(object(3, 2, 1), 0);
     const qint64 second = clock.elapsed();
     // The first timer has fired by now but finds a different item in the cell.
     QTest::qWait(int(qMax<qint64>(0, 3600 - clock.elapsed())));
-    QCOMPARE(background(view, "doubleView", 1), Highlight);
-    QCOMPARE(value(view, "doubleView", 1), QString("1"));
-    QTRY_COMPARE_WITH_TIMEOUT(background(view, "doubleView", 1), Normal, 5000);
+    QCOMPARE(table(view, "doubleView"), QString("1:1 2:1*"));
+    QTRY_COMPARE_WITH_TIMEOUT(table(view, "doubleView"), QString("1:1 2:1"), 5000);
     QVERIFY(clock.elapsed() - second >= 2800);
-}
-
-void TestResponseView::interrogationRuns_data()
-{
-    QTest::addColumn<QVector<InfoObject>>("before");
-    QTest::addColumn<QVector<InfoObject>>("objects");
-    QTest::addColumn<QStringList>("single");
-    QTest::addColumn<QStringList>("doubles");
-    QTest::addColumn<bool>("highlighted"); // every row of the Single table
-
-    const QVector<InfoObject> none;
-    QTest::newRow("1,1,1,3,3") << none << (run(1, 1, 3) + run(3, 7, 2)) << QStringList{"1", "2", "3"}
-                               << QStringList{"7", "8"} << false;
-    QTest::newRow("types without table skipped")
-        << none << (run(45, 1, 2) + run(1, 1, 1) + run(102, 5, 3) + run(3, 9, 1) + run(100, 1, 1))
-        << QStringList{"1"} << QStringList{"9"} << false;
-    QTest::newRow("second run of a table replaces the first")
-        << none << (run(1, 1, 2) + run(3, 4, 1) + run(30, 8, 2)) << QStringList{"8", "9"} << QStringList{"4"}
-        << false;
-    QTest::newRow("repeated interrogation highlights")
-        << run(1, 1, 3) << run(1, 1, 4) << QStringList{"1", "2", "3", "4"} << QStringList{} << true;
-    QTest::newRow("first address new: no highlight")
-        << run(1, 1, 3) << run(1, 0, 3) << QStringList{"0", "1", "2"} << QStringList{} << false;
-    QTest::newRow("descending order kept")
-        << none << QVector<InfoObject>{object(1, 30), object(1, 20), object(1, 10)}
-        << QStringList{"30", "20", "10"} << QStringList{} << false;
-}
-
-void TestResponseView::interrogationRuns()
-{
-    QFETCH(QVector<InfoObject>, before);
-    QFETCH(QVector<InfoObject>, objects);
-    QFETCH(QStringList, single);
-    QFETCH(QStringList, doubles);
-    QFETCH(bool, highlighted);
-
-    ResponseView view;
-    view.updateObjects(before);
-    view.updateObjects(objects);
-    QCOMPARE(addresses(view, "singleView"), single);
-    QCOMPARE(addresses(view, "doubleView"), doubles);
-    for (int r = 0; r < single.size(); ++r)
-        QCOMPARE(background(view, "singleView", r), highlighted ? Highlight : Normal);
 }
 
 void TestResponseView::scrollsToFirstHighlightSinceLastScroll()
@@ -177,7 +128,7 @@ void TestResponseView::scrollsToFirstHighlightSinceLastScroll()
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     auto* scroll = view.findChild<QCheckBox*>("scrollCheckBox");
-    QScrollBar* bar = table(view, "measuredView")->verticalScrollBar();
+    QScrollBar* bar = view.findChild<QTableView*>("measuredView")->verticalScrollBar();
     view.updateObjects(run(13, 1000, 200));
     QTest::qWait(20); // let the table lay out its new rows
 
@@ -200,43 +151,21 @@ void TestResponseView::scrollsToFirstHighlightSinceLastScroll()
     QCOMPARE(bar->value(), 60);
 }
 
-void TestResponseView::counterAndReady_data()
-{
-    QTest::addColumn<QString>("steps"); // f/t: responseFinished(false/true), r: clearReady, c: clearResponses
-    QTest::addColumn<QString>("count");
-    QTest::addColumn<bool>("ready");
-
-    QTest::newRow("counts while not ready") << "fff"
-                                            << "3" << false;
-    QTest::newRow("connect: two interrogations") << "ft"
-                                                 << "2" << true;
-    QTest::newRow("stops once ready") << "ftff"
-                                      << "2" << true;
-    QTest::newRow("twice after clearReady") << "ftrtt"
-                                            << "3" << true;
-    QTest::newRow("clearReady keeps count") << "ftr"
-                                            << "2" << false;
-    QTest::newRow("clearResponses resets") << "ftcf"
-                                           << "1" << false;
-}
-
 void TestResponseView::counterAndReady()
 {
-    QFETCH(QString, steps);
-    QFETCH(QString, count);
-    QFETCH(bool, ready);
-
     ResponseView view;
-    for (const QChar step : steps) {
-        if (step == 'f' || step == 't')
-            view.responseFinished(step == 't');
-        else if (step == 'r')
+    // Steps "<op>:<packet count>[*: Ready]"; ops f/t: responseFinished(false/true), r: clearReady,
+    // c: clearResponses. The count stops once Ready; clearReady lets it count again.
+    for (const QString& step : QString("f:1 f:2 t:3* f:3* r:3 t:4* t:4* c:0 f:1 t:2*").split(' ')) {
+        if (step[0] == 'f' || step[0] == 't')
+            view.responseFinished(step[0] == 't');
+        else if (step[0] == 'r')
             view.clearReady();
         else
             view.clearResponses();
+        const bool ready = view.findChild<QCheckBox*>("readyCheckBox")->isChecked();
+        QCOMPARE(view.findChild<QLineEdit*>("packetCountEdit")->text() + (ready ? "*" : ""), step.mid(2));
     }
-    QCOMPARE(view.findChild<QLineEdit*>("packetCountEdit")->text(), count);
-    QCOMPARE(view.findChild<QCheckBox*>("readyCheckBox")->isChecked(), ready);
 }
 
 QTEST_MAIN(TestResponseView)
