@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QThread>
 #include <functional>
 
@@ -59,7 +60,15 @@ bool PtyPair::start(int timeoutMs)
     }
     const QStringList args{QStringLiteral("pty,raw,echo=0,link=%1").arg(pathA()),
                            QStringLiteral("pty,raw,echo=0,link=%1").arg(pathB())};
-    m_socat.start(QStringLiteral("socat"), args);
+    // socat must not outlive a test that crashes: it would keep the test's output
+    // pipe open and the pty links alive. setpriv makes the kernel kill it then.
+    if (!QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        m_socat.start(
+            QStringLiteral("setpriv"),
+            QStringList{QStringLiteral("--pdeathsig"), QStringLiteral("KILL"), QStringLiteral("socat")} +
+                args);
+    else
+        m_socat.start(QStringLiteral("socat"), args);
     if (!m_socat.waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("socat did not start: %1").arg(m_socat.errorString());
         return false;
