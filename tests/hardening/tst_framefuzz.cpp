@@ -44,6 +44,12 @@ quint32 fuzzSeed()
 class TestFrameFuzz : public QObject
 {
     Q_OBJECT
+Q_SIGNALS:
+    // Towards the engine, queued to its worker thread as the view drives it.
+    void doConnect(const SerialParam& param, const int* lastSettings);
+    void doDisconnect();
+    void sendCommand(Command::CommandType commandType, const QVector<int>& values);
+
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
@@ -80,6 +86,9 @@ void TestFrameFuzz::initTestCase()
     QVERIFY2(station->start(), qPrintable(station->errorString()));
 
     engine = new Iec101Network;
+    connect(this, &TestFrameFuzz::doConnect, engine, &Iec101Network::doConnect);
+    connect(this, &TestFrameFuzz::doDisconnect, engine, &Iec101Network::doDisconnect);
+    connect(this, &TestFrameFuzz::sendCommand, engine, &Iec101Network::sendCommand);
     connect(engine, &Iec101Network::linkLayerStateChangedSignal, this,
             [this](const QString& state) { states << state; });
     connect(engine, &Iec101Network::spontaneousDataReady, this,
@@ -102,7 +111,7 @@ void TestFrameFuzz::initTestCase()
     param.dataBits = 8;
     param.parity = 'N';
     param.stopBits = 1;
-    QMetaObject::invokeMethod(engine, [this, param] { engine->doConnect(param, settings); });
+    Q_EMIT doConnect(param, settings);
     // Link up, then the initial interrogation and counter interrogation.
     QTRY_VERIFY_WITH_TIMEOUT(completedResponses >= 2, linkTimeout);
 }
@@ -110,7 +119,7 @@ void TestFrameFuzz::initTestCase()
 void TestFrameFuzz::cleanupTestCase()
 {
     if (engine) {
-        QMetaObject::invokeMethod(engine, [this] { engine->doDisconnect(); });
+        Q_EMIT doDisconnect();
         worker.quit();
         worker.wait();
         delete engine;
@@ -125,8 +134,7 @@ bool TestFrameFuzz::readAnswered(int timeoutMs)
     clock.start();
     while (clock.elapsed() < timeoutMs) {
         readDone = false;
-        QMetaObject::invokeMethod(engine,
-                                  [this] { engine->sendCommand(Command::Read, {sim::ioa::FirstMeasured}); });
+        Q_EMIT sendCommand(Command::Read, {sim::ioa::FirstMeasured});
         // A read that the engine took is answered or timed out within about 5 s.
         if (QTest::qWaitFor([this] { return readDone; }, 7000) && lastRead.size() == 1 &&
             lastRead.first().address == sim::ioa::FirstMeasured)
@@ -166,11 +174,10 @@ void TestFrameFuzz::mutatedAsdusLeaveEngineWorking()
             station->injectMeasured(sim::ioa::FirstMeasured, float(traffic.bounded(1000u)));
             injected += 2;
         } else if (roll < 6) {
-            QMetaObject::invokeMethod(
-                engine, [this] { engine->sendCommand(Command::Read, {sim::ioa::FirstMeasured}); });
+            Q_EMIT sendCommand(Command::Read, {sim::ioa::FirstMeasured});
             ++reads;
         } else if (roll == 6) {
-            QMetaObject::invokeMethod(engine, [this] { engine->sendCommand(Command::Interrogation, {20}); });
+            Q_EMIT sendCommand(Command::Interrogation, {20});
         }
         QTest::qWait(100 + int(traffic.bounded(400u)));
     }
