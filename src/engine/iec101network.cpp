@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "asdudecoder.h"
 #include "datacallbackwrapper.h"
@@ -214,13 +215,18 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
     CS101_Master_setLinkLayerStateChanged(master, linkLayerStateHandler, this);
     CS101_Master_addSlave(master, linkAddress);
     CS101_Master_useSlaveAddress(master, linkAddress);
-    SerialPort_open(serialPort);
+    // A port that exists but cannot be opened (no permission, in use) is polled all the
+    // same and the link never comes up, but the library must not be run on it: its
+    // read would hand descriptor -1 to select(), which aborts the process.
+    portOpen = SerialPort_open(serialPort);
+    portListChecked = false;
     Q_EMIT startPollingTimer();
 }
 
 void Iec101Network::doDisconnect()
 {
     connected = false;
+    portOpen = false;
     if (master) {
         Q_EMIT stopPollingTimer();
         CS101_Master_destroy(master);
@@ -235,15 +241,38 @@ void Iec101Network::doDisconnect()
     }
 }
 
-bool Iec101Network::portAvailable() const
+bool Iec101Network::portAvailable()
 {
     // A pty link or other absolute path is not listed by the system; it counts
     // as present as long as the path exists.
     if (connectedPortName.startsWith(QLatin1Char('/')))
         return QFileInfo::exists(connectedPortName);
+
+    // Listing the system's ports costs far more than the rest of an idle tick. Its
+    // answer for our port can only change when the port's device node appears,
+    // vanishes or is replaced (an adapter unplugged or plugged in again), so the list
+    // is asked again only then.
+    PortNode node;
+    struct stat status
+    {
+    };
+    const QByteArray path = QByteArrayLiteral("/dev/") + connectedPortName.toLatin1();
+    if (::stat(path.constData(), &status) == 0) {
+        node.exists = true;
+        node.device = status.st_dev;
+        node.inode = status.st_ino;
+        node.specialDevice = status.st_rdev;
+    }
+    if (portListChecked && node == listedPortNode)
+        return portListed;
+
     const auto ports = QSerialPortInfo::availablePorts();
-    return std::any_of(ports.cbegin(), ports.cend(),
-                       [this](const QSerialPortInfo& info) { return info.portName() == connectedPortName; });
+    portListed = std::any_of(ports.cbegin(), ports.cend(), [this](const QSerialPortInfo& info) {
+        return info.portName() == connectedPortName;
+    });
+    listedPortNode = node;
+    portListChecked = true;
+    return portListed;
 }
 
 void Iec101Network::timerPollingTimeOutHandler()
@@ -264,6 +293,8 @@ void Iec101Network::timerPollingTimeOutHandler()
         doDisconnect();
         return;
     }
+    if (!portOpen)
+        return;
     // Drain the line while it delivers: the library takes at most one frame per run,
     // so one exchange per tick would let a busy slave's event queue overflow and
     // stretch large interrogations far beyond what the line allows.

@@ -97,7 +97,7 @@ private:
     void checkCommandProgress();
     void sendNextCommand();
     void finishCommand();
-    bool portAvailable() const;
+    bool portAvailable();
 
     CS101_Master master = nullptr;
     SerialPort serialPort = nullptr;
@@ -120,6 +120,25 @@ private:
     int ioaSize = 3;               // object address size in force, for checking received payloads
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
     qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
+    bool portOpen = false;         // the last connect opened the line; polling waits otherwise
+
+    // Identity of the device node of a port given by bare name, and whether the system
+    // listed that port when the node last looked like this.
+    struct PortNode
+    {
+        bool exists = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        quint64 specialDevice = 0;
+        bool operator==(const PortNode& other) const
+        {
+            return exists == other.exists && device == other.device && inode == other.inode &&
+                   specialDevice == other.specialDevice;
+        }
+    };
+    bool portListChecked = false;
+    PortNode listedPortNode;
+    bool portListed = false;
 };
 
 } // namespace iec101
