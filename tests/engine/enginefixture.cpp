@@ -26,7 +26,6 @@ bool EngineFixture::registerTypes()
 EngineFixture::EngineFixture(const sim::StationConfig& stationConfig, QObject* parent)
     : QObject(parent), pty(std::make_unique<PtyPair>()), config(stationConfig)
 {
-
     engine = new iec101::Iec101Network;
     using E = iec101::Iec101Network;
     connect(this, &EngineFixture::doConnect, engine, &E::doConnect);
@@ -96,9 +95,9 @@ bool EngineFixture::startStation(int relayBaud)
     return true;
 }
 
-QString EngineFixture::masterPort() const
+void EngineFixture::connectEngine()
 {
-    return pty->pathA();
+    connectTo(pty->pathA());
 }
 
 void EngineFixture::connectTo(const QString& portName)

@@ -40,10 +40,9 @@ public:
     LineRelay* relay() { return relayPtr.get(); }
     sim::Station& station() { return *stationPtr; }
     PtyPair& line() { return *pty; }
-    QString masterPort() const;
 
     void connectTo(const QString& portName);
-    void connectEngine() { connectTo(masterPort()); }
+    void connectEngine();
     // Connects and waits until the initial interrogation and counter interrogation are through.
     bool bringUp(int timeoutMs = 30000);
 
@@ -58,8 +57,6 @@ public:
     QStringList events;
     QSignalSpy spontaneous{this, &EngineFixture::spontaneousDataReady};
     QSignalSpy requested{this, &EngineFixture::requestedDataReady};
-    QSignalSpy ended{this, &EngineFixture::responseEnded};
-    QSignalSpy states{this, &EngineFixture::linkLayerStateChangedSignal};
     QSignalSpy statusMessages{this, &EngineFixture::setStatusBarMessage};
 
     int countEvents(const QString& prefix) const;

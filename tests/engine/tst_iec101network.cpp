@@ -16,14 +16,6 @@ namespace {
 constexpr int kLong = 20000; // generous: the machine may be loaded
 
 const QString kCommandFail = QStringLiteral("Command fail (if DoubleCmd, try toggle local/remote)");
-const QString kInterrogationFail = QStringLiteral("Interrogation command fail. Retrying...");
-
-sim::StationConfig stationWith(int extraPoints)
-{
-    sim::StationConfig config;
-    config.extraPoints = extraPoints;
-    return config;
-}
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -41,21 +33,13 @@ class TestIec101Network : public QObject
 private Q_SLOTS:
     void linkStatesAndInitialData();
     void spontaneousDelivery();
-    void read_data();
-    void read();
-    void selectExecute_data();
-    void selectExecute();
-    void commandTimeout_data();
-    void commandTimeout();
-    void interrogationRetriedAheadOfQueue();
+    void command_data();
+    void command();
     void queueRules();
-    void clockSync_data();
-    void clockSync();
-    void settingsApplied_data();
-    void settingsApplied();
-    void portVanishes();
-    void missingPort_data();
-    void missingPort();
+    void settingsAndClockSync_data();
+    void settingsAndClockSync();
+    void portGone_data();
+    void portGone();
     void hostileFrames_data();
     void hostileFrames();
     void eventStorm();
@@ -74,7 +58,9 @@ void TestIec101Network::cleanupTestCase()
 
 void TestIec101Network::linkStatesAndInitialData()
 {
-    EngineFixture f(stationWith(300));
+    sim::StationConfig config;
+    config.extraPoints = 300;
+    EngineFixture f(config);
     QVERIFY(f.bringUp());
     QCOMPARE(f.events.first(), QStringLiteral("state Available. Waiting for initial data"));
     QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
@@ -135,144 +121,88 @@ void TestIec101Network::spontaneousDelivery()
     QVERIFY(f.spontaneous.last().at(0).value<QVector<InfoObject>>().value(0).timestamp.isValid());
 }
 
-void TestIec101Network::read_data()
-{
-    QTest::addColumn<CommandMode>("mode");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("typeId");
-
-    QTest::newRow("measured value") << CommandMode::Normal << ioa::FirstMeasured << int(M_ME_NC_1);
-    QTest::newRow("single point") << CommandMode::Normal << ioa::FirstSinglePoint << int(M_SP_NA_1);
-    QTest::newRow("negative confirmation only") << CommandMode::Negative << ioa::FirstMeasured << 0;
-}
-
-void TestIec101Network::read()
-{
-    QFETCH(CommandMode, mode);
-    QFETCH(int, address);
-    QFETCH(int, typeId);
-
-    EngineFixture f;
-    QVERIFY(f.bringUp());
-    f.events.clear();
-    f.requested.clear();
-    f.station().setCommandMode(mode);
-    Q_EMIT f.sendCommand(Command::Read, {address});
-    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
-
-    const QVector<InfoObject> answer = f.lastRequested();
-    QCOMPARE(f.events, QStringList({QStringLiteral("requested Read %1").arg(typeId ? 1 : 0), "ended Read"}));
-    if (typeId) {
-        QCOMPARE(answer.first().address, address);
-        QCOMPARE(answer.first().typeId, typeId);
-        QVERIFY(answer.first().value.isValid());
-        QVERIFY(!answer.first().spontaneous);
-    }
-}
-
-void TestIec101Network::selectExecute_data()
-{
-    QTest::addColumn<Command::CommandType>("command");
-    QTest::addColumn<QVector<int>>("values");
-    QTest::addColumn<int>("typeId");
-
-    QTest::newRow("single on") << Command::Single << QVector<int>{ioa::FirstSingleCommand, 1}
-                               << int(C_SC_NA_1);
-    QTest::newRow("double close") << Command::Double << QVector<int>{ioa::DoubleCommandBase + 2, 2}
-                                  << int(C_DC_NA_1);
-}
-
-void TestIec101Network::selectExecute()
-{
-    QFETCH(Command::CommandType, command);
-    QFETCH(QVector<int>, values);
-    QFETCH(int, typeId);
-
-    EngineFixture f;
-    QVERIFY(f.bringUp());
-    f.events.clear();
-    Q_EMIT f.sendCommand(command, values);
-    const QString end = "ended " + commandName(command);
-    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains(end), kLong);
-
-    const QVector<sim::ReceivedAsdu> sent = f.station().received(typeId);
-    QCOMPARE(sent.size(), 2);
-    QVERIFY(sent[0].select);
-    QVERIFY(!sent[1].select);
-    for (const sim::ReceivedAsdu& asdu : sent) {
-        QCOMPARE(asdu.ioa, values.first());
-        QCOMPARE(asdu.value, qint64(values.last()));
-        QCOMPARE(asdu.commonAddress, f.settings[0]);
-    }
-    QCOMPARE(f.events.mid(0, 2), QStringList({"requested " + commandName(command) + " 0", end}));
-    QCOMPARE(f.statusMessages.size(), 0);
-}
-
-void TestIec101Network::commandTimeout_data()
+void TestIec101Network::command_data()
 {
     QTest::addColumn<CommandMode>("mode");
     QTest::addColumn<Command::CommandType>("command");
     QTest::addColumn<QVector<int>>("values");
-    QTest::addColumn<int>("typeId");
-    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("sentType");
+    QTest::addColumn<int>("sent");       // ASDUs the station receives: 2 = select, then execute
+    QTest::addColumn<int>("answerType"); // type of the one object answered, 0 = empty answer
+    QTest::addColumn<bool>("fails");
 
-    QTest::newRow("silent read") << CommandMode::Silent << Command::Read << QVector<int>{ioa::FirstMeasured}
-                                 << int(C_RD_NA_1) << 1;
+    const auto read = [](int address) {
+        return QVector<int>{address};
+    };
+    QTest::newRow("read measured value") << CommandMode::Normal << Command::Read << read(ioa::FirstMeasured)
+                                         << int(C_RD_NA_1) << 1 << int(M_ME_NC_1) << false;
+    QTest::newRow("read single point") << CommandMode::Normal << Command::Read << read(ioa::FirstSinglePoint)
+                                       << int(C_RD_NA_1) << 1 << int(M_SP_NA_1) << false;
+    QTest::newRow("read, negative confirmation only")
+        << CommandMode::Negative << Command::Read << read(ioa::FirstMeasured) << int(C_RD_NA_1) << 1 << 0
+        << false;
+    QTest::newRow("single on") << CommandMode::Normal << Command::Single
+                               << QVector<int>{ioa::FirstSingleCommand, 1} << int(C_SC_NA_1) << 2 << 0
+                               << false;
+    QTest::newRow("double close") << CommandMode::Normal << Command::Double
+                                  << QVector<int>{ioa::DoubleCommandBase + 2, 2} << int(C_DC_NA_1) << 2 << 0
+                                  << false;
+    QTest::newRow("silent read") << CommandMode::Silent << Command::Read << read(ioa::FirstMeasured)
+                                 << int(C_RD_NA_1) << 1 << 0 << true;
     // The select is confirmed, so the execute goes out; the missing answer to it fails the command.
     QTest::newRow("double, only select answered")
         << CommandMode::AnswerSelectOnly << Command::Double << QVector<int>{ioa::DoubleCommandBase + 1, 1}
-        << int(C_DC_NA_1) << 2;
+        << int(C_DC_NA_1) << 2 << 0 << true;
 }
 
-void TestIec101Network::commandTimeout()
+void TestIec101Network::command()
 {
     QFETCH(CommandMode, mode);
     QFETCH(Command::CommandType, command);
     QFETCH(QVector<int>, values);
-    QFETCH(int, typeId);
+    QFETCH(int, sentType);
     QFETCH(int, sent);
+    QFETCH(int, answerType);
+    QFETCH(bool, fails);
 
     EngineFixture f;
     QVERIFY(f.bringUp());
     f.events.clear();
     f.station().setCommandMode(mode);
     Q_EMIT f.sendCommand(command, values);
-    QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 1, kLong);
-    QCOMPARE(f.statusMessages.first().at(0).toString(), kCommandFail);
-    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended " + commandName(command)), kLong);
-    QCOMPARE(f.station().received(typeId).size(), sent);
+    const QString name = commandName(command);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended " + name), kLong);
+
+    // A double command's spontaneous report of the moved switch may follow the end.
+    QStringList expected{QStringLiteral("requested %1 %2").arg(name).arg(answerType ? 1 : 0),
+                         "ended " + name};
+    if (fails)
+        expected.prepend("status " + kCommandFail);
+    QCOMPARE(f.events.mid(0, expected.size()), expected);
+    if (answerType) {
+        const InfoObject answer = f.lastRequested().first();
+        QCOMPARE(answer.address, values.first());
+        QCOMPARE(answer.typeId, answerType);
+        QVERIFY(answer.value.isValid());
+        QVERIFY(!answer.spontaneous);
+    }
+    const QVector<sim::ReceivedAsdu> asdus = f.station().received(sentType);
+    QCOMPARE(asdus.size(), sent);
+    for (int i = 0; i < sent; ++i) {
+        QCOMPARE(asdus[i].select, sent == 2 && i == 0);
+        QCOMPARE(asdus[i].ioa, values.first());
+        QCOMPARE(asdus[i].commonAddress, f.settings[0]);
+        if (values.size() > 1)
+            QCOMPARE(asdus[i].value, qint64(values.last()));
+    }
 
     // Not repeated, and the engine takes the next command.
     f.station().setCommandMode(CommandMode::Normal);
     Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
     QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), command == Command::Read ? 2 : 1, kLong);
     QCOMPARE(f.lastRequested().size(), 1);
-    QCOMPARE(f.station().received(typeId).size(), sent + (typeId == C_RD_NA_1 ? 1 : 0));
-    QCOMPARE(f.statusMessages.size(), 1);
-}
-
-void TestIec101Network::interrogationRetriedAheadOfQueue()
-{
-    EngineFixture f;
-    QVERIFY(f.bringUp());
-    f.events.clear();
-    f.station().clearReceived();
-    f.station().setCommandMode(CommandMode::Silent);
-    Q_EMIT f.sendCommand(Command::Interrogation, {20});
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
-
-    // Each failure puts the interrogation back in front of the waiting read.
-    QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 2, kLong);
-    for (const QList<QVariant>& message : qAsConst(f.statusMessages))
-        QCOMPARE(message.at(0).toString(), kInterrogationFail);
-    QTRY_VERIFY_WITH_TIMEOUT(f.station().received(C_IC_NA_1).size() >= 3, kLong);
-    QCOMPARE(f.station().received(C_RD_NA_1).size(), 0);
-
-    f.station().setCommandMode(CommandMode::Normal);
-    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
-    const int done = f.events.lastIndexOf("ended Interrogation");
-    QVERIFY(done >= 0 && done < f.events.indexOf("ended Read"));
-    QVERIFY(f.events[done - 1].section(' ', 2).toInt() > 0);
+    QCOMPARE(f.station().received(sentType).size(), sent + (sentType == C_RD_NA_1 ? 1 : 0));
+    QCOMPARE(f.statusMessages.size(), fails ? 1 : 0);
 }
 
 void TestIec101Network::queueRules()
@@ -288,52 +218,72 @@ void TestIec101Network::queueRules()
     Q_EMIT f.sendCommand(Command::Interrogation, {21});
     Q_EMIT f.sendCommand(Command::CounterInterrogation, {5});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended CounterInterrogation"), kLong);
-    QStringList ends = f.events.filter(QRegularExpression("^ended "));
-    QCOMPARE(ends, QStringList({"ended Read", "ended Interrogation", "ended CounterInterrogation"}));
+    QCOMPARE(f.events.filter(QRegularExpression("^ended ")),
+             QStringList({"ended Read", "ended Interrogation", "ended CounterInterrogation"}));
     QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
     QCOMPARE(f.station().received(C_IC_NA_1).first().value, 20);
 
-    // An interrogation asked for while one is pending (and none queued) runs after it.
+    // An interrogation asked for while one is pending (and none queued) runs after it;
+    // an empty parameter list is not a command.
     f.events.clear();
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
-    QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Interrogation"), 2, kLong);
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 3);
-
-    // An empty parameter list is not a command.
     Q_EMIT f.sendCommand(Command::Read, {});
     Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
     QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), 1, kLong);
+    QCOMPARE(f.countEvents("ended Interrogation"), 2);
+    QCOMPARE(f.station().received(C_IC_NA_1).size(), 3);
     QCOMPARE(f.station().received(C_RD_NA_1).size(), 2);
+
+    // A silent slave: each failure puts the interrogation back in front of the waiting read.
+    f.events.clear();
+    f.station().clearReceived();
+    f.station().setCommandMode(CommandMode::Silent);
+    Q_EMIT f.sendCommand(Command::Interrogation, {20});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 2, kLong);
+    for (const QList<QVariant>& message : qAsConst(f.statusMessages))
+        QCOMPARE(message.at(0).toString(), QStringLiteral("Interrogation command fail. Retrying..."));
+    QTRY_VERIFY_WITH_TIMEOUT(f.station().received(C_IC_NA_1).size() >= 3, kLong);
+    QCOMPARE(f.station().received(C_RD_NA_1).size(), 0);
+
+    f.station().setCommandMode(CommandMode::Normal);
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
+    const int done = f.events.lastIndexOf("ended Interrogation");
+    QVERIFY(done >= 0 && done < f.events.indexOf("ended Read"));
+    QVERIFY(f.events[done - 1].section(' ', 2).toInt() > 0);
+    QCOMPARE(f.countEvents("ended Read"), 1);
 }
 
-void TestIec101Network::clockSync_data()
+void TestIec101Network::settingsAndClockSync_data()
 {
-    QTest::addColumn<int>("linkSize");
-    QTest::addColumn<int>("caSize");
+    QTest::addColumn<QVector<int>>("settings"); // CA, its size, link address, its size, IOA size, COT size
     QTest::addColumn<bool>("broadcast");
     QTest::addColumn<QByteArray>("frame"); // control field, link address, then the ASDU header
 
-    QTest::newRow("addressed") << 2 << 2 << false << QByteArray();
+    QTest::newRow("addressed, settings 65534, 2, 1, 1, 3, 2")
+        << QVector<int>{65534, 2, 1, 1, 3, 2} << false << QByteArray();
     QTest::newRow("broadcast, 1-octet link, 2-octet CA")
-        << 1 << 2 << true << bytes({0x44, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff, 0xff});
+        << QVector<int>{1, 2, 1, 1, 3, 2} << true << bytes({0x44, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff, 0xff});
     QTest::newRow("broadcast, 2-octet link, 1-octet CA")
-        << 2 << 1 << true << bytes({0x44, 0xff, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff});
+        << QVector<int>{1, 1, 1, 2, 3, 2} << true << bytes({0x44, 0xff, 0xff, 0x67, 0x01, 0x06, 0x00, 0xff});
 }
 
-void TestIec101Network::clockSync()
+void TestIec101Network::settingsAndClockSync()
 {
-    QFETCH(int, linkSize);
-    QFETCH(int, caSize);
+    QFETCH(QVector<int>, settings);
     QFETCH(bool, broadcast);
     QFETCH(QByteArray, frame);
 
     sim::StationConfig config;
-    config.linkAddressLength = linkSize;
-    config.sizeOfCA = caSize;
+    config.commonAddress = settings[0];
+    config.sizeOfCA = settings[1];
+    config.linkAddress = settings[2];
+    config.linkAddressLength = settings[3];
+    config.sizeOfIOA = settings[4];
+    config.sizeOfCOT = settings[5];
     EngineFixture f(config);
-    f.settings[1] = caSize;
-    f.settings[3] = linkSize;
+    std::copy(settings.cbegin(), settings.cend(), f.settings);
     QVERIFY(f.startStation(0));
     QVERIFY(f.bringUp());
     f.events.clear();
@@ -355,45 +305,19 @@ void TestIec101Network::clockSync()
     // The time goes out as local calendar fields, year within the century.
     QTRY_COMPARE_WITH_TIMEOUT(f.station().received(C_CS_NA_1).size(), 1, kLong);
     const auto received = f.station().received(C_CS_NA_1).first();
-    QCOMPARE(received.commonAddress, broadcast ? (caSize == 2 ? 0xffff : 0xff) : f.settings[0]);
+    QCOMPARE(received.commonAddress, broadcast ? (settings[1] == 2 ? 0xffff : 0xff) : settings[0]);
     const QDateTime fields = QDateTime::fromMSecsSinceEpoch(received.value, Qt::UTC);
     const QDateTime localNow(QDate::currentDate(), QTime::currentTime(), Qt::UTC);
     QCOMPARE(fields.date().year() % 100, QDate::currentDate().year() % 100);
     QVERIFY2(qAbs(fields.msecsTo(localNow)) < 10000, qPrintable(fields.toString(Qt::ISODateWithMs)));
 
-    // Later commands go to the slave's own link address again.
+    // Later commands go to the slave's own link and common address again.
     f.relay()->clearMasterBytes();
     Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     const QByteArray readHeader =
-        linkSize == 2 ? bytes({0x01, 0x00, 0x66, 0x01, 0x05}) : bytes({0x01, 0x66, 0x01, 0x05});
+        settings[3] == 2 ? bytes({0x01, 0x00, 0x66, 0x01, 0x05}) : bytes({0x01, 0x66, 0x01, 0x05});
     QVERIFY(f.relay()->masterBytes().contains(readHeader));
-    QCOMPARE(f.lastRequested().size(), 1);
-}
-
-void TestIec101Network::settingsApplied_data()
-{
-    QTest::addColumn<QVector<int>>("settings");
-    QTest::newRow("65534, 2, 1, 1, 3, 2") << QVector<int>{65534, 2, 1, 1, 3, 2};
-}
-
-void TestIec101Network::settingsApplied()
-{
-    QFETCH(QVector<int>, settings);
-
-    sim::StationConfig config;
-    config.commonAddress = settings[0];
-    config.sizeOfCA = settings[1];
-    config.linkAddress = settings[2];
-    config.linkAddressLength = settings[3];
-    config.sizeOfIOA = settings[4];
-    config.sizeOfCOT = settings[5];
-    EngineFixture f(config);
-    std::copy(settings.cbegin(), settings.cend(), f.settings);
-    QVERIFY(f.bringUp());
-
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
-    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     QCOMPARE(f.lastRequested().size(), 1);
     QCOMPARE(f.lastRequested().first().address, ioa::FirstMeasured);
     const auto read = f.station().received(C_RD_NA_1);
@@ -402,31 +326,29 @@ void TestIec101Network::settingsApplied()
     QCOMPARE(read.first().ioa, ioa::FirstMeasured);
 }
 
-void TestIec101Network::portVanishes()
+void TestIec101Network::portGone_data()
 {
-    EngineFixture f;
-    QVERIFY(f.bringUp());
-    f.events.clear();
-    f.line().kill();
-    QTRY_COMPARE_WITH_TIMEOUT(f.events, QStringList{"state Disconnected"}, kLong);
-    // Polling has stopped: nothing more is reported.
-    QTest::qWait(600);
-    QCOMPARE(f.events, QStringList{"state Disconnected"});
-}
-
-void TestIec101Network::missingPort_data()
-{
-    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("port"); // empty: the connected line vanishes
+    QTest::newRow("vanishes while connected") << QString();
     QTest::newRow("absolute path") << QStringLiteral("/nonexistent/iec101/ttyX");
     QTest::newRow("bare name") << QStringLiteral("ttyIEC101Missing0");
 }
 
-void TestIec101Network::missingPort()
+void TestIec101Network::portGone()
 {
     QFETCH(QString, port);
     EngineFixture f;
-    f.connectTo(port);
+    if (port.isEmpty()) {
+        QVERIFY(f.bringUp());
+        f.events.clear();
+        f.line().kill();
+    } else {
+        f.connectTo(port);
+    }
     QTRY_COMPARE_WITH_TIMEOUT(f.events, QStringList{"state Disconnected"}, kLong);
+    // Polling has stopped: nothing more is reported.
+    QTest::qWait(600);
+    QCOMPARE(f.events, QStringList{"state Disconnected"});
 }
 
 void TestIec101Network::hostileFrames_data()

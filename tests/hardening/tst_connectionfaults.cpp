@@ -4,13 +4,8 @@
 // None of them may crash or hang the program, and the operator must always be able to
 // disconnect and connect again with good settings.
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <unistd.h>
