@@ -13,6 +13,8 @@
 
 #include "asdudecoder.h"
 #include "datacallbackwrapper.h"
+#include "metatypes.h"
+#include "protocolsettings.h"
 
 namespace iec101 {
 
@@ -31,20 +33,6 @@ constexpr int kQuietRoundsToStop = 2;
 constexpr int kCommandTimeoutMs = 5000;
 constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
-
-// Entries of the six-int settings array handed over by the view.
-enum SettingsEntry {
-    CommonAddress = 0,
-    CommonAddressSize,
-    LinkAddress,
-    LinkAddressSize,
-    ObjectAddressSize,
-    CauseSize,
-    SettingsCount
-};
-
-// Values the view uses when nothing is stored; they stand in for a missing array.
-constexpr int kDefaultSettings[SettingsCount] = {1, 2, 1, 2, 3, 2};
 
 // A frame field size outside what the protocol allows would make the library
 // encode and decode garbage; the nearest valid size is used instead.
@@ -120,8 +108,7 @@ bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu)
 
 Iec101Network::Iec101Network(QObject* parent) : QObject(parent)
 {
-    qRegisterMetaType<Command::CommandType>("Command::CommandType");
-    qRegisterMetaType<QVector<InfoObject>>("QVector<InfoObject>");
+    registerMetaTypes();
 
     // Parentless on purpose: they stay on this thread when the engine moves to its
     // worker, and are only started and stopped through the engine's signals.
@@ -163,7 +150,8 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
     initialDataRequested = false;
     tickOverrunMs = 0;
 
-    const int* settings = lastSettings ? lastSettings : kDefaultSettings;
+    // A missing array stands for the defaults.
+    const int* settings = lastSettings ? lastSettings : kDefaultProtocolSettings.data();
     commonAddress = settings[CommonAddress];
     linkAddress = settings[LinkAddress];
 

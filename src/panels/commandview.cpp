@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "objecttext.h"
+
 namespace {
 
 const char* const StatusStyle = "background-color: cyan; color: black;";
@@ -351,15 +353,9 @@ void CommandView::checkObjectState(int address, int value)
 
 void CommandView::timeSyncReady(InfoObject object)
 {
-    QDateTime shown;
-    if (object.timestamp.isNull()) {
-        shown = QDateTime::currentDateTime();
-    } else {
-        // The stamp holds the slave's calendar fields read as UTC; shifting the local
-        // time back by the current UTC offset shows those fields unchanged.
-        const qint64 ms = object.timestamp.toLongLong();
-        shown = QDateTime::fromMSecsSinceEpoch(ms).addSecs(-QDateTime::currentDateTime().offsetFromUtc());
-    }
+    // The slave's echo of the time it was set to, as its own calendar fields.
+    const QDateTime shown = object.timestamp.isNull() ? QDateTime::currentDateTime()
+                                                      : ObjectText::slaveDateTime(object.timestamp);
     syncStatusLabel->setText(QStringLiteral("Synced at ") +
                              shown.toString(QStringLiteral("hh:mm:ss dd.MM.yyyy")));
 }

@@ -1,8 +1,8 @@
 #include "eventview.h"
 
+#include "objecttext.h"
 #include "reverseproxymodel.h"
 
-#include <QDateTime>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QList>
@@ -10,8 +10,6 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
-
-#include <cs101_information_objects.h>
 
 EventView::EventView(QWidget* parent) : QWidget(parent)
 {
@@ -56,43 +54,14 @@ void EventView::makeEventBox()
     layout->addWidget(eventTree);
 }
 
-QString EventView::timeText(const QVariant& timestamp)
-{
-    if (timestamp.isNull())
-        return QString();
-    // The stamp holds the slave's calendar fields read as UTC. Shown is the local
-    // time of (stamp - current UTC offset), which gives back those fields unchanged.
-    // Computed on UTC date-times with just two zone look-ups: each local-time
-    // conversion makes the C library check the zone file again.
-    const qint64 nowOffset = QDateTime::currentDateTime().offsetFromUtc();
-    const qint64 shifted = timestamp.toLongLong() - nowOffset * 1000;
-    const int offsetThen = QDateTime::fromMSecsSinceEpoch(shifted).offsetFromUtc();
-    const QDateTime fields = QDateTime::fromMSecsSinceEpoch(shifted, Qt::UTC).addSecs(offsetThen);
-    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
-    QString text = fields.date().toString(Qt::TextDate);
-    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
-    return text;
-}
-
-QString EventView::valueText(const InfoObject& object)
-{
-    // Short floats (with or without time tag) as doubles; points and counters as ints.
-    const double value = (object.typeId == M_ME_NC_1 || object.typeId == M_ME_TF_1)
-                             ? object.value.toDouble()
-                             : static_cast<double>(object.value.toInt());
-    return QStringLiteral("%1").arg(value, 0, 'g', -1);
-}
-
 // Row 0 of the tree is the newest object: it is the last row of the model.
 void EventView::addEvent(const InfoObject& object)
 {
-    const char* typeName = TypeID_toString(static_cast<TypeID>(object.typeId));
     const QList<QStandardItem*> row{
-        new QStandardItem(timeText(object.timestamp)),
-        new QStandardItem(QStringLiteral("%1 (%2)").arg(QLatin1String(typeName ? typeName : ""),
-                                                        QString::number(object.typeId))),
+        new QStandardItem(ObjectText::timeText(object.timestamp)),
+        new QStandardItem(ObjectText::typeText(object.typeId)),
         new QStandardItem(QStringLiteral("%1").arg(object.address)),
-        new QStandardItem(valueText(object)),
+        new QStandardItem(ObjectText::valueText(object)),
     };
     eventModel->appendRow(row);
 }

@@ -22,12 +22,6 @@ public:
     void addEvent(const InfoObject& object);
     void clearEvents();
 
-    // Display text of an object's value, shared with the response tables:
-    // measured values as doubles, everything else as integers, "%g"-like.
-    static QString valueText(const InfoObject& object);
-    // The slave's calendar fields of a time tag, or an empty string without one.
-    static QString timeText(const QVariant& timestamp);
-
 private:
     void makeEventBox();
 

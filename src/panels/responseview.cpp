@@ -16,7 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "eventview.h"
+#include "objecttext.h"
 
 #include <memory>
 
@@ -214,7 +214,7 @@ void ResponseView::startHighlightTimer()
 
 void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object, int row)
 {
-    auto* item = new ValueItem(EventView::valueText(object), highlightBrush(), ++highlightSerial);
+    auto* item = new ValueItem(ObjectText::valueText(object), highlightBrush(), ++highlightSerial);
     {
         // setItem() announces a layout change around the swap, and every view answers
         // that with a full relayout of the table. No row moves here: suppress those
@@ -235,8 +235,8 @@ void ResponseView::addRow(QStandardItemModel* model, const InfoObject& object, b
     auto* addressItem = new QStandardItem(QStringLiteral("%1").arg(object.address));
     addressItem->setBackground(addressBrush());
     auto* valueItem = highlight
-                          ? new ValueItem(EventView::valueText(object), highlightBrush(), ++highlightSerial)
-                          : new ValueItem(EventView::valueText(object), valueBrush(), 0);
+                          ? new ValueItem(ObjectText::valueText(object), highlightBrush(), ++highlightSerial)
+                          : new ValueItem(ObjectText::valueText(object), valueBrush(), 0);
     model->appendRow(QList<QStandardItem*>{addressItem, valueItem});
     if (highlight)
         startHighlight(model, model->rowCount() - 1, valueItem);

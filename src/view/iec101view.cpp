@@ -32,6 +32,8 @@
 #include "commandview.h"
 #include "eventview.h"
 #include "iec101network.h"
+#include "metatypes.h"
+#include "protocolsettings.h"
 #include "responseview.h"
 #include "serialdialog.h"
 
@@ -42,10 +44,7 @@ namespace {
 constexpr int portRefreshInterval = 2000;
 constexpr int readBackDelay = 500;
 constexpr int allSerialComboBoxes = 15;
-constexpr int settingCount = 6;
-
-// Values used for keys that are missing from the store.
-constexpr std::array<int, settingCount> defaultSettings{1, 2, 1, 2, 3, 2};
+constexpr int settingCount = ProtocolSettingCount;
 
 const QString redStyle = QStringLiteral("background-color: red; color: white;");
 const QString yellowStyle = QStringLiteral("background-color: yellow; color: black;");
@@ -77,10 +76,7 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("IEC101"));
 
-    qRegisterMetaType<SerialParam>("SerialParam");
-    qRegisterMetaType<Command::CommandType>("Command::CommandType");
-    qRegisterMetaType<QVector<int>>("QVector<int>");
-    qRegisterMetaType<const int*>("const int *");
+    registerMetaTypes();
 
     portRefreshTimer = new QTimer(this);
     portRefreshTimer->setObjectName(QStringLiteral("portRefreshTimer"));
@@ -211,7 +207,7 @@ void Iec101View::getRegistryValue()
     settings.beginGroup(objectName());
     settings.beginGroup(QStringLiteral("settings"));
     for (int i = 0; i < settingCount; ++i)
-        registrySettings[i] = settings.value(QString::number(i + 1), defaultSettings[i]).toInt();
+        registrySettings[i] = settings.value(QString::number(i + 1), kDefaultProtocolSettings[i]).toInt();
     settings.endGroup();
     settings.endGroup();
 }

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "eventview.h"
+#include "objecttext.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void TestEventView::valueText()
     QFETCH(int, typeId);
     QFETCH(QVariant, value);
     QFETCH(QString, text);
-    QCOMPARE(EventView::valueText(object(typeId, 1, value)), text);
+    QCOMPARE(ObjectText::valueText(object(typeId, 1, value)), text);
 }
 
 void TestEventView::rowsNewestFirstAndClear()

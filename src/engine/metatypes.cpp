@@ -1,0 +1,21 @@
+#include "metatypes.h"
+
+#include <QMetaType>
+#include <QVector>
+
+#include "command.h"
+#include "infoobject.h"
+#include "serialparam.h"
+
+namespace iec101 {
+
+void registerMetaTypes()
+{
+    qRegisterMetaType<Command::CommandType>("Command::CommandType");
+    qRegisterMetaType<QVector<InfoObject>>("QVector<InfoObject>");
+    qRegisterMetaType<SerialParam>("SerialParam");
+    qRegisterMetaType<QVector<int>>("QVector<int>");
+    qRegisterMetaType<const int*>("const int *");
+}
+
+} // namespace iec101
