@@ -11,8 +11,8 @@
 namespace {
 
 // Flag order of the combo boxes, their settings keys and fields of the record.
-const SerialDialog::StandardComboBoxes Flags[] = {SerialDialog::BaudRate, SerialDialog::DataBits,
-                                                  SerialDialog::Parity, SerialDialog::StopBits};
+const SerialDialog::StandardComboBoxes kFlags[] = {SerialDialog::BaudRate, SerialDialog::DataBits,
+                                                   SerialDialog::Parity, SerialDialog::StopBits};
 
 } // namespace
 
@@ -69,7 +69,7 @@ void SerialDialog::makeLayout()
 {
     auto* labels = new QVBoxLayout;
     auto* combos = new QVBoxLayout;
-    for (StandardComboBoxes flag : Flags)
+    for (StandardComboBoxes flag : kFlags)
         makeComboBox(flag, labels, combos);
 
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
@@ -141,7 +141,7 @@ void SerialDialog::saveSettings()
 void SerialDialog::acceptClicked()
 {
     int k = 0;
-    for (StandardComboBoxes flag : Flags) {
+    for (StandardComboBoxes flag : kFlags) {
         if (!(comboBoxes & flag))
             continue;
         const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();
@@ -154,7 +154,7 @@ void SerialDialog::acceptClicked()
 void SerialDialog::rejectClicked()
 {
     int k = 0;
-    for (StandardComboBoxes flag : Flags) {
+    for (StandardComboBoxes flag : kFlags) {
         if (!(comboBoxes & flag))
             continue;
         const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();

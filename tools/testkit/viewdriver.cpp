@@ -9,10 +9,12 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "slavesimline.h"
+
 namespace {
 
-const char* const settingEdits[] = {"caEdit",      "caSizeEdit", "linkAddressEdit", "linkAddressSizeEdit",
-                                    "ioaSizeEdit", "cotSizeEdit"};
+const char* const kSettingEdits[] = {"caEdit",      "caSizeEdit", "linkAddressEdit", "linkAddressSizeEdit",
+                                     "ioaSizeEdit", "cotSizeEdit"};
 
 } // namespace
 
@@ -39,12 +41,12 @@ void ViewDriver::applySettings(const QStringList& values)
     widget<QPushButton>("settingsButton")->click();
     auto* dialog = widget<QDialog>("settingDialog");
     for (int i = 0; i < values.size() && i < 6; ++i) {
-        auto* edit = widget<QLineEdit>(settingEdits[i]);
+        auto* edit = widget<QLineEdit>(kSettingEdits[i]);
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, values.at(i));
         if (edit->text() != values.at(i))
-            qInfo("%s: typed \"%s\", the field kept \"%s\"", settingEdits[i], qPrintable(values.at(i)),
+            qInfo("%s: typed \"%s\", the field kept \"%s\"", kSettingEdits[i], qPrintable(values.at(i)),
                   qPrintable(edit->text()));
     }
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
@@ -94,4 +96,21 @@ bool ViewDriver::waitForPort(const QString& name, int timeoutMs)
 {
     auto* ports = widget<QComboBox>("portComboBox");
     return QTest::qWaitFor([ports, &name] { return ports->findText(name) >= 0; }, timeoutMs);
+}
+
+bool ViewDriver::connectTo(const SlaveSimLine& line, int timeoutMs)
+{
+    applySettings(line.settingTexts());
+    const QByteArray port = line.masterPort().toLocal8Bit();
+    QByteArray extra = qgetenv("IEC101_EXTRA_PORTS");
+    if (!extra.split(':').contains(port))
+        qputenv("IEC101_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
+    // The list refreshes every 2 s; ask for it now instead of waiting.
+    QMetaObject::invokeMethod(view, "updateAvailablePorts");
+    if (!waitForPort(line.masterPort(), 5000))
+        return false;
+    choosePort(line.masterPort());
+    clickConnect();
+    return QTest::qWaitFor([this] { return initialDataReady() && status() == QLatin1String("Available"); },
+                           timeoutMs);
 }

@@ -1,8 +1,10 @@
 // Operates the master's view through its widgets, found by object name, the way an
-// operator would: settings dialog, port selection, Connect and Disconnect. It also
-// answers the modal notices the view raises, and records their texts and the time
-// each appeared (milliseconds on clock(), which starts with the driver).
-#pragma once
+// operator would: settings dialog, port selection, Connect and Disconnect, or all of it
+// at once for a simulated slave on a line. It also answers the modal notices the view
+// raises, and records their texts and the time each appeared (milliseconds on clock(),
+// which starts with the driver).
+#ifndef IEC101_VIEWDRIVER_H
+#define IEC101_VIEWDRIVER_H
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -11,6 +13,8 @@
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
+
+class SlaveSimLine;
 
 class ViewDriver : public QObject
 {
@@ -38,6 +42,11 @@ public:
     bool connectEnabled() const;
     bool initialDataReady() const;
 
+    // Types the line's settings, offers its port in the port list (as IEC101_EXTRA_PORTS
+    // does for virtual ports), chooses it and connects; true once the initial data is in
+    // and the status reads "Available".
+    bool connectTo(const SlaveSimLine& line, int timeoutMs = 30000);
+
     // Waits until the list of ports offers this one (it is refreshed every 2 s).
     bool waitForPort(const QString& name, int timeoutMs);
 
@@ -52,3 +61,5 @@ private:
     QElapsedTimer started;
     QTimer noticeWatch;
 };
+
+#endif // IEC101_VIEWDRIVER_H

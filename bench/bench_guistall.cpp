@@ -1,4 +1,4 @@
-// Longest stall of the GUI thread while the station streams spontaneous events into
+// Longest stall of the GUI thread while the simulated slave streams spontaneous events into
 // the real view (engine on its worker thread, event log, response table, command
 // panel). A 1 ms precise timer on the GUI thread records how late each of its ticks
 // comes; the longest lateness is the longest time the event loop could not react.
@@ -8,8 +8,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -21,8 +19,8 @@
 #include <vector>
 
 #include "iec101view.h"
-#include "ptypair.h"
-#include "station.h"
+#include "scratchsettings.h"
+#include "slavesimline.h"
 #include "viewdriver.h"
 
 int main(int argc, char** argv)
@@ -33,34 +31,17 @@ int main(int argc, char** argv)
     const double rate = argc > 1 ? QByteArray(argv[1]).toDouble() : 100.0;
     const int seconds = argc > 2 ? QByteArray(argv[2]).toInt() : 20;
 
-    QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("iec101-bench"));
-    QCoreApplication::setApplicationName(QStringLiteral("bench_guistall"));
-    QSettings().setValue(QStringLiteral("IEC101/Parity"), QStringLiteral("NoParity"));
-
-    PtyPair pty;
-    if (!pty.start()) {
-        std::fprintf(stderr, "pty: %s\n", qPrintable(pty.errorString()));
+    ScratchSettings scratch(QStringLiteral("bench_guistall"));
+    SlaveSimLine line;
+    if (!line.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(line.errorString()));
         return 1;
     }
-    qputenv("IEC101_EXTRA_PORTS", pty.pathA().toLocal8Bit());
-    sim::StationConfig config;
-    config.portPath = pty.pathB();
-    config.parity = 'N';
-    sim::Station station(config);
-    if (!station.start()) {
-        std::fprintf(stderr, "station: %s\n", qPrintable(station.errorString()));
-        return 1;
-    }
-
     auto view = std::make_unique<iec101::Iec101View>(nullptr);
     view->resize(1400, 900);
     view->show();
     ViewDriver driver(view.get());
-    driver.choosePort(pty.pathA());
-    driver.clickConnect();
-    if (!QTest::qWaitFor([&] { return driver.status() == QLatin1String("Available"); }, 30000)) {
+    if (!driver.connectTo(line)) {
         std::fprintf(stderr, "the view did not reach Available\n");
         return 1;
     }
@@ -69,7 +50,7 @@ int main(int argc, char** argv)
     const QAbstractItemModel* log = driver.widget<QTreeView>("eventTree")->model();
     const int rowsBefore = log->rowCount();
 
-    // Events from the station at a steady rate, alternating single points and time-tagged
+    // Events from the slave at a steady rate, alternating single points and time-tagged
     // double points, injected from a timer of their own so that the GUI thread's stalls
     // do not slow the stream down.
     QThread injector;
@@ -79,9 +60,11 @@ int main(int argc, char** argv)
     int injected = 0;
     QObject::connect(&inject, &QTimer::timeout, [&] {
         if (injected % 2 == 0)
-            station.injectSinglePoint(sim::ioa::FirstSinglePoint + injected % 10, injected % 4 == 0);
+            line.slave().injectSinglePoint(slavesim::ioa::kFirstSinglePoint + injected % 10,
+                                           injected % 4 == 0);
         else
-            station.injectDoublePoint(sim::ioa::ObjectStateBase + 1 + injected % 10, 1 + injected % 2);
+            line.slave().injectDoublePoint(slavesim::ioa::kObjectStateBase + 1 + injected % 10,
+                                           1 + injected % 2);
         ++injected;
     });
     inject.moveToThread(&injector);
@@ -125,6 +108,5 @@ int main(int argc, char** argv)
                 percentile(1.0), percentile(0.99), percentile(0.999), percentile(0.5),
                 int(std::count_if(sorted.begin(), sorted.end(), [](double v) { return v > 16.0; })));
     view.reset();
-    station.stop();
     return 0;
 }

@@ -6,7 +6,8 @@
 // element counts and SQ bits, truncated and padded payloads, random causes and zero
 // elements. Deterministic for a given seed. Layout: 1-octet type and VSQ, 2-octet cause
 // (with originator), 2-octet common address, 3-octet object addresses.
-#pragma once
+#ifndef IEC101_ASDUMUTATOR_H
+#define IEC101_ASDUMUTATOR_H
 
 #include <QByteArray>
 #include <QRandomGenerator>
@@ -19,13 +20,13 @@ public:
 
     // A well-formed ASDU of a type the master decodes, with cause 3 or 20.
     QByteArray valid();
-    // Mostly mutated ASDUs, with a valid one now and then. At most maxSize octets.
+    // Mostly mutated ASDUs, with a valid one now and then. At most kMaxSize octets.
     QByteArray next();
 
     // How often each kind of mutation was applied, for the test log.
     QStringList statistics() const;
 
-    static constexpr int maxSize = 240;
+    static constexpr int kMaxSize = 240;
 
 private:
     enum Mutation { TypeId, Vsq, ZeroElements, OverCount, Truncate, Pad, Cause, FlipBytes, MutationCount };
@@ -37,3 +38,5 @@ private:
     int applied[MutationCount] = {};
     int validCount = 0;
 };
+
+#endif // IEC101_ASDUMUTATOR_H

@@ -1,4 +1,4 @@
-// The real view with its engine against the simulated station over a pty pair, in the
+// The real view with its engine against the simulated slave on a pty pair, in the
 // situations operators get into: settings that make no sense, ports that are missing,
 // refused or pulled while connected, and closing the view in the middle of things.
 // None of them may crash or hang the program, and the operator must always be able to
@@ -13,22 +13,21 @@
 #include <memory>
 
 #include "iec101view.h"
-#include "ptypair.h"
-#include "station.h"
+#include "scratchsettings.h"
+#include "slavesimline.h"
 #include "viewdriver.h"
 
 using iec101::Iec101View;
 
 namespace {
 
-constexpr int linkTimeout = 30000;
-constexpr int answerTimeout = 10000;
-const QStringList goodSettings{"1", "2", "1", "2", "3", "2"};
+constexpr int kAnswerTimeout = 10000;
+const QStringList kGoodSettings{"1", "2", "1", "2", "3", "2"};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int slowdown = 3; // instrumented code on a shared two-core machine
+constexpr int kSlowdown = 3; // instrumented code on a shared two-core machine
 #else
-constexpr int slowdown = 1;
+constexpr int kSlowdown = 1;
 #endif
 
 // An existing path that even root cannot open for writing: read-only sysfs
@@ -51,7 +50,6 @@ class TestConnectionFaults : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
     void degenerateSettings_data();
@@ -61,45 +59,24 @@ private Q_SLOTS:
     void destroyView();
 
 private:
-    // Good settings, the pty, Connect; waits for the initial data and "Available".
-    void connectGood();
     // Presses Disconnect and waits for the notice and "Disconnected".
     void disconnectAndConfirm();
 
-    QTemporaryDir settingsDir;
-    PtyPair pty;
-    std::unique_ptr<sim::Station> station;
+    ScratchSettings scratch{QStringLiteral("tst_connectionfaults")};
+    SlaveSimLine line;
     std::unique_ptr<Iec101View> view;
     std::unique_ptr<ViewDriver> driver;
 };
 
 void TestConnectionFaults::initTestCase()
 {
-    QVERIFY(settingsDir.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("iec101-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_connectionfaults"));
-    // A pty opens a second time only without parity.
-    QSettings().setValue(QStringLiteral("IEC101/Parity"), QStringLiteral("NoParity"));
-
-    QVERIFY2(pty.start(), qPrintable(pty.errorString()));
-    qputenv("IEC101_EXTRA_PORTS", pty.pathA().toLocal8Bit());
-    sim::StationConfig config;
-    config.portPath = pty.pathB();
-    config.parity = 'N';
-    station = std::make_unique<sim::Station>(config);
-    QVERIFY2(station->start(), qPrintable(station->errorString()));
-}
-
-void TestConnectionFaults::cleanupTestCase()
-{
-    if (station)
-        station->stop();
+    QVERIFY2(line.start(), qPrintable(line.errorString()));
+    qputenv("IEC101_EXTRA_PORTS", line.masterPort().toLocal8Bit());
 }
 
 void TestConnectionFaults::init()
 {
-    station->setCommandMode(sim::CommandMode::Normal);
+    line.slave().setCommandMode(slavesim::CommandMode::Normal);
     view = std::make_unique<Iec101View>(nullptr);
     view->show();
     driver = std::make_unique<ViewDriver>(view.get());
@@ -111,21 +88,11 @@ void TestConnectionFaults::cleanup()
     view.reset();
 }
 
-void TestConnectionFaults::connectGood()
-{
-    driver->applySettings(goodSettings);
-    QVERIFY(driver->waitForPort(pty.pathA(), 5000));
-    driver->choosePort(pty.pathA());
-    driver->clickConnect();
-    QTRY_VERIFY_WITH_TIMEOUT(driver->initialDataReady(), linkTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Available"), answerTimeout);
-}
-
 void TestConnectionFaults::disconnectAndConfirm()
 {
     const int before = driver->notices.size();
     driver->clickDisconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), answerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), kAnswerTimeout);
     QCOMPARE(driver->notices.size(), before + 1);
     QCOMPARE(driver->notices.last(), QStringLiteral("IEC101 disconnected."));
     QVERIFY(driver->connectEnabled());
@@ -136,18 +103,18 @@ void TestConnectionFaults::degenerateSettings_data()
     QTest::addColumn<QStringList>("settings");
     QTest::addColumn<QString>("port");
     // Settings: common address, its size, link address, its size, object address size, cause size.
-    const QString line = QStringLiteral("<pty>");
-    QTest::newRow("all sizes 0") << QStringList{"1", "0", "1", "0", "0", "0"} << line;
-    QTest::newRow("common address 0") << QStringList{"0", "2", "1", "2", "3", "2"} << line;
-    QTest::newRow("common address 65535") << QStringList{"65535", "2", "1", "2", "3", "2"} << line;
-    QTest::newRow("link address 0") << QStringList{"1", "2", "0", "2", "3", "2"} << line;
-    QTest::newRow("link address 65535") << QStringList{"1", "2", "65535", "2", "3", "2"} << line;
-    QTest::newRow("link address 65535 in one octet") << QStringList{"1", "2", "65535", "1", "3", "2"} << line;
-    QTest::newRow("empty port name") << goodSettings << QString();
-    QTest::newRow("port name not on this system") << goodSettings << QStringLiteral("ttyIEC101Missing0");
+    const QString pty = QStringLiteral("<pty>");
+    QTest::newRow("all sizes 0") << QStringList{"1", "0", "1", "0", "0", "0"} << pty;
+    QTest::newRow("common address 0") << QStringList{"0", "2", "1", "2", "3", "2"} << pty;
+    QTest::newRow("common address 65535") << QStringList{"65535", "2", "1", "2", "3", "2"} << pty;
+    QTest::newRow("link address 0") << QStringList{"1", "2", "0", "2", "3", "2"} << pty;
+    QTest::newRow("link address 65535") << QStringList{"1", "2", "65535", "2", "3", "2"} << pty;
+    QTest::newRow("link address 65535 in one octet") << QStringList{"1", "2", "65535", "1", "3", "2"} << pty;
+    QTest::newRow("empty port name") << kGoodSettings << QString();
+    QTest::newRow("port name not on this system") << kGoodSettings << QStringLiteral("ttyIEC101Missing0");
     QTest::newRow("port path that does not exist")
-        << goodSettings << QStringLiteral("/nonexistent/iec101/ttyX");
-    QTest::newRow("port without permission") << goodSettings << QStringLiteral("<refused>");
+        << kGoodSettings << QStringLiteral("/nonexistent/iec101/ttyX");
+    QTest::newRow("port without permission") << kGoodSettings << QStringLiteral("<refused>");
 }
 
 void TestConnectionFaults::degenerateSettings()
@@ -155,7 +122,7 @@ void TestConnectionFaults::degenerateSettings()
     QFETCH(QStringList, settings);
     QFETCH(QString, port);
     if (port == QLatin1String("<pty>"))
-        port = pty.pathA();
+        port = line.masterPort();
     if (port == QLatin1String("<refused>")) {
         port = refusedPath();
         if (port.isEmpty())
@@ -163,7 +130,7 @@ void TestConnectionFaults::degenerateSettings()
     }
 
     driver->applySettings(settings);
-    if (port == pty.pathA())
+    if (port == line.masterPort())
         QVERIFY(driver->waitForPort(port, 5000));
     driver->choosePort(port);
     driver->clickConnect();
@@ -172,34 +139,34 @@ void TestConnectionFaults::degenerateSettings()
     QElapsedTimer waited;
     waited.start();
     QTest::qWait(1200);
-    QVERIFY2(waited.elapsed() < 1200 + 2000 * slowdown, "the GUI thread was blocked");
+    QVERIFY2(waited.elapsed() < 1200 + 2000 * kSlowdown, "the GUI thread was blocked");
 
     // Whatever state it reached, the operator can end it and start a good connection.
     if (!driver->connectEnabled())
         disconnectAndConfirm();
-    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), answerTimeout);
-    connectGood();
+    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), kAnswerTimeout);
+    QVERIFY(driver->connectTo(line));
     disconnectAndConfirm();
 }
 
 void TestConnectionFaults::portVanishesWhileConnected()
 {
-    connectGood();
+    QVERIFY(driver->connectTo(line));
 
     // The adapter is pulled: both ends of the pty pair disappear.
-    pty.kill();
+    line.unplug();
     const qint64 pulledAt = driver->clock().elapsed();
-    QTRY_VERIFY_WITH_TIMEOUT(!driver->notices.isEmpty(), answerTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!driver->notices.isEmpty(), kAnswerTimeout);
     const qint64 noticed = driver->noticeTimes.first() - pulledAt;
     qInfo("notice shown %lld ms after the port vanished", noticed);
     QCOMPARE(driver->notices.first(), QStringLiteral("IEC101 disconnected."));
-    QVERIFY2(noticed <= 400 * slowdown, qPrintable(QStringLiteral("took %1 ms").arg(noticed)));
-    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), answerTimeout);
+    QVERIFY2(noticed <= 400 * kSlowdown, qPrintable(QStringLiteral("took %1 ms").arg(noticed)));
+    QTRY_COMPARE_WITH_TIMEOUT(driver->status(), QStringLiteral("Disconnected"), kAnswerTimeout);
     QVERIFY(driver->connectEnabled());
 
     // The adapter comes back under the same name: connecting works again.
-    QVERIFY2(pty.restart(), qPrintable(pty.errorString()));
-    connectGood();
+    QVERIFY(line.plugBackIn());
+    QVERIFY(driver->connectTo(line));
     disconnectAndConfirm();
 }
 
@@ -213,15 +180,15 @@ void TestConnectionFaults::destroyView_data()
 void TestConnectionFaults::destroyView()
 {
     QFETCH(bool, commandPending);
-    connectGood();
+    QVERIFY(driver->connectTo(line));
     if (commandPending) {
         // The station takes the read and never answers it: the engine stays busy.
-        station->setCommandMode(sim::CommandMode::Silent);
-        station->clearReceived();
-        driver->widget<QLineEdit>("readAddressEdit")->setText(QString::number(sim::ioa::FirstMeasured));
+        line.slave().setCommandMode(slavesim::CommandMode::Silent);
+        line.slave().clearReceived();
+        driver->widget<QLineEdit>("readAddressEdit")->setText(QString::number(slavesim::ioa::kFirstMeasured));
         driver->widget<QPushButton>("readSendButton")->click();
         // The polling timer runs on this thread: wait with the event loop going.
-        QTRY_VERIFY_WITH_TIMEOUT(!station->received(102).isEmpty(), answerTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!line.slave().received(102).isEmpty(), kAnswerTimeout);
     }
 
     driver.reset();

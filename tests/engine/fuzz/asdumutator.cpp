@@ -27,7 +27,7 @@ QByteArray AsduMutator::valid()
     const Layout& layout = layouts[bounded(int(std::size(layouts)))];
     const bool sequence = bounded(2) == 1;
     const int perElement = sequence ? layout.elementSize : ioaSize + layout.elementSize;
-    const int room = (maxSize - headerSize - (sequence ? ioaSize : 0)) / perElement;
+    const int room = (kMaxSize - headerSize - (sequence ? ioaSize : 0)) / perElement;
     const int count = 1 + bounded(qMin(room, 20));
 
     QByteArray asdu;
@@ -61,7 +61,7 @@ QByteArray AsduMutator::next()
     const int mutations = 1 + bounded(3);
     for (int i = 0; i < mutations; ++i)
         mutate(asdu, Mutation(bounded(MutationCount)));
-    return asdu.left(maxSize);
+    return asdu.left(kMaxSize);
 }
 
 void AsduMutator::mutate(QByteArray& asdu, Mutation mutation)

@@ -38,7 +38,7 @@ qint64 residentKiB()
 
 } // namespace
 
-class BenchPanels : public QObject
+class BenchDisplays : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -50,7 +50,7 @@ private Q_SLOTS:
 };
 
 // An interrogation into empty tables: no highlight.
-void BenchPanels::responseFirstLoad10k()
+void BenchDisplays::responseFirstLoad10k()
 {
     ResponseView view;
     view.resize(1000, 600);
@@ -64,7 +64,7 @@ void BenchPanels::responseFirstLoad10k()
 }
 
 // A repeated interrogation: every row highlighted, one highlight timer per cell.
-void BenchPanels::responseRepeatedLoad10k()
+void BenchDisplays::responseRepeatedLoad10k()
 {
     ResponseView view;
     view.resize(1000, 600);
@@ -77,7 +77,7 @@ void BenchPanels::responseRepeatedLoad10k()
     }
 }
 
-void BenchPanels::responseUpdateObject10k_data()
+void BenchDisplays::responseUpdateObject10k_data()
 {
     QTest::addColumn<int>("rows");
     QTest::addColumn<bool>("scroll");
@@ -88,7 +88,7 @@ void BenchPanels::responseUpdateObject10k_data()
     QTest::newRow("100000 rows, scroll to updated value") << 100000 << true;
 }
 
-void BenchPanels::responseUpdateObject10k()
+void BenchDisplays::responseUpdateObject10k()
 {
     QFETCH(int, rows);
     QFETCH(bool, scroll);
@@ -109,7 +109,7 @@ void BenchPanels::responseUpdateObject10k()
     }
 }
 
-void BenchPanels::eventAdd100k()
+void BenchDisplays::eventAdd100k()
 {
     EventView view;
     view.resize(800, 600);
@@ -137,5 +137,5 @@ void BenchPanels::eventAdd100k()
           before, after, after - before);
 }
 
-QTEST_MAIN(BenchPanels)
-#include "bench_panels.moc"
+QTEST_MAIN(BenchDisplays)
+#include "bench_displays.moc"

@@ -1,10 +1,12 @@
-// Simulated IEC 60870-5-101 controlled station (unbalanced mode) on a serial device.
+// The simulated slave: an IEC 60870-5-101 controlled station (unbalanced mode) on a serial
+// device, as a library for tests and for the iec101-slave-sim program.
 //
-// Station wraps lib60870's CS101 slave with a point database that follows the address plan
+// SlaveSim wraps lib60870's CS101 slave with a point database that follows the address plan
 // the master's command panel assumes, runs it on its own thread and lets tests script it at
 // runtime from any thread: command behaviour, local/remote mode, values, spontaneous events,
 // a paused line and hostile frames. Everything it receives is recorded for inspection.
-#pragma once
+#ifndef IEC101_SLAVESIM_H
+#define IEC101_SLAVESIM_H
 
 #include <QByteArray>
 #include <QString>
@@ -14,28 +16,28 @@
 #include <memory>
 #include <optional>
 
-namespace sim {
+namespace slavesim {
 
-// Addresses of the station's fixed points. Extra points (StationConfig::extraPoints) are
-// single points starting at ExtraPointBase + 1.
+// Addresses of the simulated slave's fixed points. Extra points (Config::extraPoints) are
+// single points starting at kExtraPointBase + 1.
 namespace ioa {
-constexpr int LocalRemote = 65537;         // single point, true = local
-constexpr int ObjectStateBase = 196608;    // + n, n = 1..ObjectCount: double point
-constexpr int DoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
-constexpr int FirstSingleCommand = 2949121;
-constexpr int LastSingleCommand = 2949159;
-constexpr int FirstSinglePoint = 1001; // SinglePointCount plain single points
-constexpr int FirstMeasured = 4001;    // MeasuredCount short floats
-constexpr int FirstCounter = 5001;     // CounterCount integrated totals
-constexpr int ExtraPointBase = 100000;
-constexpr int ObjectCount = 10;
-constexpr int SinglePointCount = 10;
-constexpr int MeasuredCount = 5;
-constexpr int CounterCount = 4;
-constexpr int MaxExtraPoints = 90000; // keeps extra points below the object states
+constexpr int kLocalRemote = 65537;         // single point, true = local
+constexpr int kObjectStateBase = 196608;    // + n, n = 1..kObjectCount: double point
+constexpr int kDoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
+constexpr int kFirstSingleCommand = 2949121;
+constexpr int kLastSingleCommand = 2949159;
+constexpr int kFirstSinglePoint = 1001; // kSinglePointCount plain single points
+constexpr int kFirstMeasured = 4001;    // kMeasuredCount short floats
+constexpr int kFirstCounter = 5001;     // kCounterCount integrated totals
+constexpr int kExtraPointBase = 100000;
+constexpr int kObjectCount = 10;
+constexpr int kSinglePointCount = 10;
+constexpr int kMeasuredCount = 5;
+constexpr int kCounterCount = 4;
+constexpr int kMaxExtraPoints = 90000; // keeps extra points below the object states
 } // namespace ioa
 
-struct StationConfig
+struct Config
 {
     QString portPath;
     int baudRate = 9600;
@@ -55,7 +57,7 @@ struct StationConfig
     bool echoBroadcastClockSync = false; // answer a broadcast clock sync with ACT_CON (CA 65535/255)
 };
 
-// How the station answers commands (C_SC, C_DC, and also C_IC, C_CI, C_RD, C_CS where noted).
+// How the simulated slave answers commands (C_SC, C_DC, and also C_IC, C_CI, C_RD, C_CS where noted).
 enum class CommandMode {
     Normal,
     AnswerSelectOnly, // select of C_SC/C_DC confirmed, execute ignored; other commands normal
@@ -64,7 +66,7 @@ enum class CommandMode {
                       // reads get a negative unknown-address answer
 };
 
-// One ASDU the station received from the master.
+// One ASDU the simulated slave received from the master.
 struct ReceivedAsdu
 {
     int typeId = 0;
@@ -80,17 +82,17 @@ struct ReceivedAsdu
     qint64 receivedAtMs = 0; // wall clock, ms since epoch
 };
 
-class Station
+class SlaveSim
 {
 public:
     using LogHandler = std::function<void(const QString& line)>;
 
-    explicit Station(const StationConfig& config);
-    ~Station();
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
+    explicit SlaveSim(const Config& config);
+    ~SlaveSim();
+    SlaveSim(const SlaveSim&) = delete;
+    SlaveSim& operator=(const SlaveSim&) = delete;
 
-    // Opens the port and starts the station thread. False (see errorString) if the port does
+    // Opens the port and starts the slave's thread. False (see errorString) if the port does
     // not open. If the device later disappears, the thread closes it and reopens the same path
     // when it is back (a restarted pty pair).
     bool start();
@@ -98,9 +100,9 @@ public:
     void stop();
     bool isRunning() const;
     QString errorString() const;
-    const StationConfig& config() const;
+    const Config& config() const;
 
-    // Called on the station thread, one line per ASDU received or sent. Set before start().
+    // Called on the slave's thread, one line per ASDU received or sent. Set before start().
     void setLogHandler(LogHandler handler);
 
     // --- scripting, thread-safe ---
@@ -129,11 +131,11 @@ public:
 
     // Answer the master's next request for class 1 or 2 data with these ASDU bytes verbatim
     // (FT1.2 variable frame, function code 8, ACD set, at most 255 - 1 - link address length
-    // bytes). Several calls queue several answers. While any is pending the station thread reads
+    // bytes). Several calls queue several answers. While any is pending the slave's thread reads
     // and answers the master's frames itself (status, reset, user data are handled; a request
     // with nothing raw left gets "no data"). The library does not see those frames, so its frame
     // count bit would fall out of step and it would repeat its previous frame (a duplicate ASDU);
-    // the station therefore serves one more FCV frame itself when needed to put it back in step.
+    // the slave therefore serves one more FCV frame itself when needed to put it back in step.
     void sendRawAsdu(const QByteArray& asdu);
     bool rawAsduPending() const;
     // Bytes straight onto the line now. False if the port is not open.
@@ -155,4 +157,6 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-} // namespace sim
+} // namespace slavesim
+
+#endif // IEC101_SLAVESIM_H

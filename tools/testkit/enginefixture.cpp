@@ -3,8 +3,7 @@
 #include <QtTest>
 
 #include "iec101network.h"
-#include "linerelay.h"
-#include "ptypair.h"
+#include "metatypes.h"
 
 QString commandName(Command::CommandType type)
 {
@@ -15,16 +14,12 @@ QString commandName(Command::CommandType type)
 
 bool EngineFixture::registerTypes()
 {
-    qRegisterMetaType<SerialParam>("SerialParam");
-    qRegisterMetaType<const int*>("const int *");
-    qRegisterMetaType<QVector<int>>("QVector<int>");
-    qRegisterMetaType<Command::CommandType>("Command::CommandType");
-    qRegisterMetaType<QVector<InfoObject>>("QVector<InfoObject>");
+    iec101::registerMetaTypes();
     return true;
 }
 
-EngineFixture::EngineFixture(const sim::StationConfig& stationConfig, QObject* parent)
-    : QObject(parent), pty(std::make_unique<PtyPair>()), config(stationConfig)
+EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* parent)
+    : QObject(parent), line(slaveConfig), settings(line.settings())
 {
     engine = new iec101::Iec101Network;
     using E = iec101::Iec101Network;
@@ -64,74 +59,62 @@ EngineFixture::~EngineFixture()
     // The worker is gone, so the engine and its timers (which live here) can go from this thread.
     delete engine;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (stationPtr)
-        stationPtr->stop();
-    if (relayPtr)
-        relayPtr->stop();
+    line.stop();
 }
 
-bool EngineFixture::startStation(int relayBaud)
+bool EngineFixture::startLine(SlaveSimLine::Transport transport, int relayBaud)
 {
-    if (!pty->start()) {
-        qWarning() << "pty pair:" << pty->errorString();
-        return false;
-    }
-    config.portPath = pty->pathB();
-    if (relayBaud >= 0) {
-        stationPty = std::make_unique<PtyPair>();
-        if (!stationPty->start())
-            return false;
-        relayPtr = std::make_unique<LineRelay>(pty->pathB(), stationPty->pathA(), relayBaud);
-        if (!relayPtr->start())
-            return false;
-        config.portPath = stationPty->pathB();
-    }
-    config.parity = 'N';
-    stationPtr = std::make_unique<sim::Station>(config);
-    if (!stationPtr->start()) {
-        qWarning() << "station:" << stationPtr->errorString();
-        return false;
-    }
-    return true;
+    if (line.start(transport, relayBaud))
+        return true;
+    qWarning() << "line:" << line.errorString();
+    return false;
 }
 
 void EngineFixture::connectEngine()
 {
-    connectTo(pty->pathA());
+    connectTo(line.masterPort());
 }
 
 void EngineFixture::connectTo(const QString& portName)
 {
-    SerialParam param;
+    SerialParam param = line.serialParam();
     param.portName = portName;
-    param.baudRate = config.baudRate;
-    param.dataBits = 8;
-    param.parity = 'N'; // a pty reopened with parity refuses to open
-    param.stopBits = 1;
-    Q_EMIT doConnect(param, settings);
+    Q_EMIT doConnect(param, settings.data());
 }
 
 bool EngineFixture::bringUp(int timeoutMs)
 {
-    if (!stationPtr && !startStation())
+    if (line.masterPort().isEmpty() && !startLine())
         return false;
     connectEngine();
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        if (events.contains(QStringLiteral("ended Interrogation")) &&
-            events.contains(QStringLiteral("ended CounterInterrogation")))
-            return true;
-        QTest::qWait(20);
-    }
-    qWarning() << "bring-up timed out; events:" << events;
-    return false;
+    const bool up = QTest::qWaitFor(
+        [this] {
+            return events.contains(QStringLiteral("ended Interrogation")) &&
+                   events.contains(QStringLiteral("ended CounterInterrogation"));
+        },
+        timeoutMs);
+    if (!up)
+        qWarning() << "bring-up timed out; events:" << events;
+    return up;
+}
+
+void EngineFixture::runOnWorker(const std::function<void()>& call)
+{
+    QMetaObject::invokeMethod(engine, call, Qt::BlockingQueuedConnection);
 }
 
 int EngineFixture::countEvents(const QString& prefix) const
 {
     return int(std::count_if(events.cbegin(), events.cend(),
                              [&](const QString& e) { return e.startsWith(prefix); }));
+}
+
+QVector<InfoObject> EngineFixture::spontaneousObjects() const
+{
+    QVector<InfoObject> all;
+    for (const QList<QVariant>& args : spontaneous)
+        all += args.at(0).value<QVector<InfoObject>>();
+    return all;
 }
 
 QVector<InfoObject> EngineFixture::lastRequested() const

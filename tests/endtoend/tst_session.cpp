@@ -1,0 +1,259 @@
+// An operator's session with the whole product: the real view with its engine on the
+// worker thread, talking to the simulated slave, driven through the widgets an operator
+// would use, found by object name.
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+#include "iec101view.h"
+#include "scratchsettings.h"
+#include "slavesimline.h"
+#include "viewdriver.h"
+
+using iec101::Iec101View;
+namespace ioa = slavesim::ioa;
+
+namespace {
+
+constexpr int kAnswerTimeout = 10000;
+
+// Protocol settings deliberately away from the defaults, so that a connection only
+// comes up if the values typed into the settings dialog reach the engine.
+slavesim::Config awayFromDefaults()
+{
+    slavesim::Config config;
+    config.commonAddress = 7;
+    config.sizeOfCA = 1;
+    config.linkAddress = 3;
+    config.linkAddressLength = 1;
+    config.sizeOfCOT = 1;
+    return config;
+}
+
+bool showsIcon(QLabel* label, const QString& resource)
+{
+    return label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(resource).toImage();
+}
+
+// Text of the value cell of the row for `address`, or a null string.
+QString tableValue(const ViewDriver& driver, const char* tableName, int address)
+{
+    const QAbstractItemModel* model = driver.widget<QTableView>(tableName)->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->index(row, 0).data().toString() == QString::number(address))
+            return model->index(row, 1).data().toString();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void connectDeliversInitialData();
+    void readLocalRemote_data();
+    void readLocalRemote();
+    void objectStateIcon_data();
+    void objectStateIcon();
+    void closeMovesSwitchAndReadsBack();
+    void spontaneousEventReachesLogAndTable();
+    void disconnectShowsNotice();
+    void stationBehindSerialToEthernetConverter();
+
+private:
+    ScratchSettings scratch{QStringLiteral("tst_session")};
+    SlaveSimLine line{awayFromDefaults()};
+    std::unique_ptr<Iec101View> view;
+    std::unique_ptr<ViewDriver> driver;
+};
+
+void TestSession::initTestCase()
+{
+    QVERIFY2(line.start(), qPrintable(line.errorString()));
+    view = std::make_unique<Iec101View>(nullptr);
+    view->show();
+    driver = std::make_unique<ViewDriver>(view.get());
+}
+
+void TestSession::cleanupTestCase()
+{
+    driver.reset();
+    view.reset();
+    line.stop();
+}
+
+void TestSession::connectDeliversInitialData()
+{
+    auto* status = driver->widget<QLineEdit>("statusLineEdit");
+    QSignalSpy statusTexts(status, &QLineEdit::textChanged);
+    QVERIFY(driver->connectTo(line));
+
+    QStringList seen;
+    for (const QList<QVariant>& args : qAsConst(statusTexts))
+        seen << args.at(0).toString();
+    QVERIFY2(seen.contains(QStringLiteral("Available. Waiting for initial data")),
+             qPrintable(seen.join('|')));
+    QCOMPARE(status->text(), QStringLiteral("Available"));
+    QVERIFY(status->styleSheet().contains(QLatin1String("background-color: lime")));
+
+    // Connected: the controls that would change the connection are locked.
+    QVERIFY(!driver->widget<QPushButton>("connectButton")->isEnabled());
+    QVERIFY(!driver->widget<QComboBox>("portComboBox")->isEnabled());
+    QVERIFY(!driver->widget<QDialog>("settingDialog")->isEnabled());
+
+    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"})
+        QVERIFY2(driver->widget<QTableView>(table)->model()->rowCount() > 0, table);
+}
+
+void TestSession::readLocalRemote_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QString>("statusText");
+    QTest::addColumn<QString>("tableText");
+    // Remote last: the tests after this one command the slave.
+    QTest::newRow("local") << true << "Toggle local/remote switch to enable buttons"
+                           << "1";
+    QTest::newRow("remote") << false << "Remote mode. Select object to control"
+                            << "0";
+}
+
+void TestSession::readLocalRemote()
+{
+    QFETCH(bool, local);
+    QFETCH(QString, statusText);
+    QFETCH(QString, tableText);
+    line.slave().setLocalMode(local);
+
+    driver->widget<QLineEdit>("readAddressEdit")->setText(QStringLiteral("65537"));
+    driver->widget<QPushButton>("readSendButton")->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(driver->widget<QLineEdit>("localRemoteEdit")->text(), statusText,
+                              kAnswerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(tableValue(*driver, "singleView", 65537), tableText, kAnswerTimeout);
+}
+
+void TestSession::objectStateIcon_data()
+{
+    QTest::addColumn<int>("object");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<bool>("openEnabled");
+    QTest::addColumn<bool>("closeEnabled");
+    QTest::newRow("intermediate") << 1 << 0 << ":/icons/intermediate.png" << false << false;
+    QTest::newRow("open") << 2 << 1 << ":/icons/unconnected.png" << false << true;
+    QTest::newRow("closed") << 4 << 2 << ":/icons/connected.png" << true << false;
+    QTest::newRow("faulty") << 5 << 3 << ":/icons/bad.png" << true << true;
+}
+
+void TestSession::objectStateIcon()
+{
+    QFETCH(int, object);
+    QFETCH(int, state);
+    QFETCH(QString, icon);
+    QFETCH(bool, openEnabled);
+    QFETCH(bool, closeEnabled);
+    QVERIFY(line.slave().setPointValue(ioa::kObjectStateBase + object, state));
+
+    // Choosing the object is all it takes: the panel reads its state.
+    driver->widget<QComboBox>("controlObjectCombo")->setCurrentIndex(object);
+
+    auto* label = driver->widget<QLabel>("objectStateLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(showsIcon(label, icon), kAnswerTimeout);
+    QCOMPARE(driver->widget<QPushButton>("openButton")->isEnabled(), openEnabled);
+    QCOMPARE(driver->widget<QPushButton>("closeButton")->isEnabled(), closeEnabled);
+}
+
+void TestSession::closeMovesSwitchAndReadsBack()
+{
+    constexpr int object = 3;
+    constexpr int stateAddress = ioa::kObjectStateBase + object;
+    QVERIFY(line.slave().setPointValue(stateAddress, 1));
+    driver->widget<QComboBox>("controlObjectCombo")->setCurrentIndex(object);
+    auto* label = driver->widget<QLabel>("objectStateLabel");
+    auto* closeButton = driver->widget<QPushButton>("closeButton");
+    // Wait for the selection's own read to be answered, so that only reads sent
+    // after the command are recorded below.
+    QTRY_VERIFY_WITH_TIMEOUT(showsIcon(label, QStringLiteral(":/icons/unconnected.png")), kAnswerTimeout);
+    QVERIFY(closeButton->isEnabled());
+
+    line.slave().clearReceived();
+    closeButton->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(line.slave().pointValue(stateAddress).value_or(-1), 2.0, kAnswerTimeout);
+    // After the command has finished the view reads the object back by itself.
+    auto readBack = [this] {
+        const auto reads = line.slave().received(102);
+        return std::any_of(reads.cbegin(), reads.cend(),
+                           [](const slavesim::ReceivedAsdu& asdu) { return asdu.ioa == stateAddress; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readBack(), kAnswerTimeout);
+
+    QTRY_VERIFY_WITH_TIMEOUT(showsIcon(label, QStringLiteral(":/icons/connected.png")), kAnswerTimeout);
+    QVERIFY(driver->widget<QPushButton>("openButton")->isEnabled());
+    QVERIFY(!closeButton->isEnabled());
+}
+
+void TestSession::spontaneousEventReachesLogAndTable()
+{
+    const QAbstractItemModel* events = driver->widget<QTreeView>("eventTree")->model();
+    const int before = events->rowCount();
+    const int address = ioa::kFirstSinglePoint;
+    const bool value = tableValue(*driver, "singleView", address) != QLatin1String("1");
+
+    line.slave().injectSinglePoint(address, value);
+
+    QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), before + 1, kAnswerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(tableValue(*driver, "singleView", address), QString::number(int(value)),
+                              kAnswerTimeout);
+}
+
+void TestSession::disconnectShowsNotice()
+{
+    driver->clickDisconnect();
+
+    auto* status = driver->widget<QLineEdit>("statusLineEdit");
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Disconnected"), kAnswerTimeout);
+    QCOMPARE(driver->notices, QStringList{"IEC101 disconnected."});
+    QVERIFY(status->styleSheet().contains(QLatin1String("background-color: red")));
+    QVERIFY(driver->widget<QPushButton>("connectButton")->isEnabled());
+    QVERIFY(driver->widget<QComboBox>("portComboBox")->isEnabled());
+    // The initial data of the finished connection stays marked until the next Connect.
+    QVERIFY(driver->widget<QCheckBox>("initialDataCheckBox")->isChecked());
+}
+
+// A station reached through a serial-to-Ethernet converter in raw TCP mode: a local pty
+// bridged to the converter's TCP port is just another serial port to the master.
+void TestSession::stationBehindSerialToEthernetConverter()
+{
+    SlaveSimLine converted;
+    QVERIFY2(converted.start(SlaveSimLine::Transport::Tcp), qPrintable(converted.errorString()));
+    Iec101View remoteView;
+    remoteView.show();
+    ViewDriver remote(&remoteView);
+    QVERIFY(remote.connectTo(converted));
+    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"})
+        QVERIFY2(remote.widget<QTableView>(table)->model()->rowCount() > 0, table);
+
+    constexpr int object = 6;
+    QVERIFY(converted.slave().setPointValue(ioa::kObjectStateBase + object, 2));
+    remote.widget<QLineEdit>("readAddressEdit")->setText(QString::number(ioa::kLocalRemote));
+    remote.widget<QPushButton>("readSendButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(remote.widget<QLineEdit>("localRemoteEdit")->text(),
+                              QStringLiteral("Remote mode. Select object to control"), kAnswerTimeout);
+    remote.widget<QComboBox>("controlObjectCombo")->setCurrentIndex(object);
+    auto* openButton = remote.widget<QPushButton>("openButton");
+    QTRY_VERIFY_WITH_TIMEOUT(openButton->isEnabled(), kAnswerTimeout);
+    openButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(converted.slave().pointValue(ioa::kObjectStateBase + object).value_or(-1), 1.0,
+                              kAnswerTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(remote.widget<QPushButton>("closeButton")->isEnabled(), kAnswerTimeout);
+}
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"

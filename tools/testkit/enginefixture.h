@@ -1,0 +1,87 @@
+// The engine wired up the way the view wires it, against the simulated slave on a line:
+// built on the calling thread, moved to a worker thread of its own, driven through queued
+// signals, with everything it emits recorded on the calling thread.
+#ifndef IEC101_ENGINEFIXTURE_H
+#define IEC101_ENGINEFIXTURE_H
+
+#include <QObject>
+#include <QSignalSpy>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+
+#include <functional>
+
+#include "command.h"
+#include "infoobject.h"
+#include "protocolsettings.h"
+#include "serialparam.h"
+#include "slavesimline.h"
+
+namespace iec101 {
+class Iec101Network;
+}
+
+class EngineFixture : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EngineFixture(const slavesim::Config& slaveConfig = {}, QObject* parent = nullptr);
+    ~EngineFixture() override;
+
+    // The line and the slave on it; bringUp() starts a direct line if none was started.
+    SlaveSimLine line;
+    slavesim::SlaveSim& slave() { return line.slave(); }
+    LineRelay* relay() { return line.relay(); }
+    bool startLine(SlaveSimLine::Transport transport = SlaveSimLine::Transport::Direct, int relayBaud = 0);
+
+    // The six protocol settings the next connect hands over: the slave's own by default.
+    iec101::ProtocolSettings settings;
+
+    void connectTo(const QString& portName);
+    void connectEngine();
+    // Connects and waits until the initial interrogation and counter interrogation are through.
+    bool bringUp(int timeoutMs = 30000);
+    // Runs `call` on the engine's worker thread and waits until it has run.
+    void runOnWorker(const std::function<void()>& call);
+
+    // Everything the engine emitted, in arrival order, as short texts such as
+    // "requested Read 1", "ended Read", "spontaneous 2", "state Available", "status ...".
+    QStringList events;
+    int countEvents(const QString& prefix) const;
+    // Every object delivered spontaneously so far, in order.
+    QVector<InfoObject> spontaneousObjects() const;
+    QVector<InfoObject> lastRequested() const;
+
+private:
+    // The spies below need the argument types registered before they are built.
+    bool typesRegistered = registerTypes();
+    static bool registerTypes();
+
+public:
+    QSignalSpy spontaneous{this, &EngineFixture::spontaneousDataReady};
+    QSignalSpy requested{this, &EngineFixture::requestedDataReady};
+    QSignalSpy statusMessages{this, &EngineFixture::setStatusBarMessage};
+
+Q_SIGNALS:
+    // Towards the engine, as from the view.
+    void doConnect(const SerialParam& param, const int* lastSettings);
+    void doDisconnect();
+    void sendCommand(Command::CommandType commandType, const QVector<int>& values);
+
+    // Mirrors of the engine's signals, delivered on the calling thread.
+    void spontaneousDataReady(const QVector<InfoObject>& objects);
+    void responseEnded(Command::CommandType commandType);
+    void requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType);
+    void linkLayerStateChangedSignal(const QString& state);
+    void setStatusBarMessage(const QString& text);
+
+private:
+    QThread worker;
+    iec101::Iec101Network* engine = nullptr;
+};
+
+// The command's name as the recorded events spell it ("Read", "ClockSync", ...).
+QString commandName(Command::CommandType type);
+
+#endif // IEC101_ENGINEFIXTURE_H

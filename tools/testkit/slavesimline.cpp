@@ -1,0 +1,93 @@
+#include "slavesimline.h"
+
+#include "linerelay.h"
+#include "ptypair.h"
+
+SlaveSimLine::SlaveSimLine(const slavesim::Config& config) : slaveConfig(config)
+{
+    slaveConfig.parity = 'N';
+}
+
+SlaveSimLine::~SlaveSimLine()
+{
+    stop();
+}
+
+bool SlaveSimLine::start(Transport transport, int relayBaud)
+{
+    masterPty = std::make_unique<PtyPair>(transport == Transport::Tcp ? PtyPair::Bridge::Tcp
+                                                                      : PtyPair::Bridge::Direct);
+    if (!masterPty->start()) {
+        error = QStringLiteral("pty pair: ") + masterPty->errorString();
+        return false;
+    }
+    slaveConfig.portPath = masterPty->pathB();
+    if (transport == Transport::Relay) {
+        slavePty = std::make_unique<PtyPair>();
+        if (!slavePty->start()) {
+            error = QStringLiteral("relay's pty pair: ") + slavePty->errorString();
+            return false;
+        }
+        relayPtr = std::make_unique<LineRelay>(masterPty->pathB(), slavePty->pathA(), relayBaud);
+        if (!relayPtr->start()) {
+            error = QStringLiteral("relay did not start");
+            return false;
+        }
+        slaveConfig.portPath = slavePty->pathB();
+    }
+    slavePtr = std::make_unique<slavesim::SlaveSim>(slaveConfig);
+    if (!slavePtr->start()) {
+        error = QStringLiteral("simulated slave: ") + slavePtr->errorString();
+        return false;
+    }
+    return true;
+}
+
+void SlaveSimLine::stop()
+{
+    if (slavePtr)
+        slavePtr->stop();
+    if (relayPtr)
+        relayPtr->stop();
+}
+
+QString SlaveSimLine::masterPort() const
+{
+    return masterPty ? masterPty->pathA() : QString();
+}
+
+SerialParam SlaveSimLine::serialParam() const
+{
+    SerialParam param;
+    param.portName = masterPort();
+    param.baudRate = slaveConfig.baudRate;
+    param.dataBits = slaveConfig.dataBits;
+    param.parity = slaveConfig.parity;
+    param.stopBits = slaveConfig.stopBits;
+    return param;
+}
+
+iec101::ProtocolSettings SlaveSimLine::settings() const
+{
+    return {slaveConfig.commonAddress,     slaveConfig.sizeOfCA,  slaveConfig.linkAddress,
+            slaveConfig.linkAddressLength, slaveConfig.sizeOfIOA, slaveConfig.sizeOfCOT};
+}
+
+QStringList SlaveSimLine::settingTexts() const
+{
+    QStringList texts;
+    for (int value : settings())
+        texts << QString::number(value);
+    return texts;
+}
+
+void SlaveSimLine::unplug()
+{
+    if (masterPty)
+        masterPty->kill();
+}
+
+bool SlaveSimLine::plugBackIn()
+{
+    return masterPty && masterPty->restart();
+}
