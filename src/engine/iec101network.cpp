@@ -2,14 +2,13 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSerialPortInfo>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "asdudecoder.h"
 #include "datacallbackwrapper.h"
@@ -39,6 +38,18 @@ constexpr int kQccGeneral = 5;
 int clampSize(int size, int low, int high)
 {
     return std::max(low, std::min(size, high));
+}
+
+// Why the port did not open, as the operator should read it.
+QString openFailure(int error)
+{
+#ifdef Q_OS_UNIX
+    if (error != 0)
+        return qt_error_string(error);
+#else
+    Q_UNUSED(error)
+#endif
+    return QStringLiteral("the port is in use or access to it is denied");
 }
 
 void deleteTimer(QTimer* timer)
@@ -155,13 +166,11 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
     commonAddress = settings[CommonAddress];
     linkAddress = settings[LinkAddress];
 
-    const QByteArray name = param.portName.toLatin1();
-    // Port lists give bare names such as ttyUSB0, while the library opens the
-    // string it gets as a path; absolute paths (pty links) are opened as given.
-    const QByteArray path = name.startsWith('/') ? name : QByteArray("/dev/") + name;
+    // The library opens the string it gets as a path.
+    port = PortWatch(param.portName);
+    const QByteArray path = QFile::encodeName(port.path());
     serialPort = SerialPort_create(path.constData(), param.baudRate, uint8_t(param.dataBits),
                                    char(param.parity), uint8_t(param.stopBits));
-    connectedPortName = QString::fromLatin1(name);
     if (!serialPort) {
         Q_EMIT linkLayerStateChangedSignal(QStringLiteral("Disconnected"));
         return;
@@ -206,8 +215,14 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
     // A port that exists but cannot be opened (no permission, in use) is polled all the
     // same and the link never comes up, but the library must not be run on it: its
     // read would hand descriptor -1 to select(), which aborts the process.
+    errno = 0;
     portOpen = SerialPort_open(serialPort);
-    portListChecked = false;
+    const int openError = errno;
+    // Without a reason the operator would only see a link that never comes up. A port
+    // that does not exist at all is reported as gone at the first tick instead.
+    if (!portOpen && port.available())
+        Q_EMIT setStatusBarMessage(
+            QStringLiteral("Cannot open %1: %2").arg(port.path(), openFailure(openError)));
     Q_EMIT startPollingTimer();
 }
 
@@ -229,40 +244,6 @@ void Iec101Network::doDisconnect()
     }
 }
 
-bool Iec101Network::portAvailable()
-{
-    // A pty link or other absolute path is not listed by the system; it counts
-    // as present as long as the path exists.
-    if (connectedPortName.startsWith(QLatin1Char('/')))
-        return QFileInfo::exists(connectedPortName);
-
-    // Listing the system's ports costs far more than the rest of an idle tick. Its
-    // answer for our port can only change when the port's device node appears,
-    // vanishes or is replaced (an adapter unplugged or plugged in again), so the list
-    // is asked again only then.
-    PortNode node;
-    struct stat status
-    {
-    };
-    const QByteArray path = QByteArrayLiteral("/dev/") + connectedPortName.toLatin1();
-    if (::stat(path.constData(), &status) == 0) {
-        node.exists = true;
-        node.device = status.st_dev;
-        node.inode = status.st_ino;
-        node.specialDevice = status.st_rdev;
-    }
-    if (portListChecked && node == listedPortNode)
-        return portListed;
-
-    const auto ports = QSerialPortInfo::availablePorts();
-    portListed = std::any_of(ports.cbegin(), ports.cend(), [this](const QSerialPortInfo& info) {
-        return info.portName() == connectedPortName;
-    });
-    listedPortNode = node;
-    portListChecked = true;
-    return portListed;
-}
-
 void Iec101Network::timerPollingTimeOutHandler()
 {
     // A tick already queued when the connection closed.
@@ -277,7 +258,7 @@ void Iec101Network::timerPollingTimeOutHandler()
         tickOverrunMs -= kPollingIntervalMs;
         return;
     }
-    if (!portAvailable()) {
+    if (!port.available()) {
         doDisconnect();
         return;
     }

@@ -9,6 +9,7 @@
 
 #include "command.h"
 #include "infoobject.h"
+#include "portwatch.h"
 #include "serialparam.h"
 
 // hal_serial.h must precede cs101_master.h, which uses SerialPort without including it.
@@ -97,7 +98,6 @@ private:
     void checkCommandProgress();
     void sendNextCommand();
     void finishCommand();
-    bool portAvailable();
 
     CS101_Master master = nullptr;
     SerialPort serialPort = nullptr;
@@ -105,7 +105,7 @@ private:
     int linkAddress = 0;
     QTimer* pollingTimer = nullptr;
     QTimer* commandTimer = nullptr;
-    QString connectedPortName;
+    PortWatch port; // the port of the last connect
     Command::CommandType pendingCommand = Command::Read;
     QVector<int> pendingValues;
     int interrogationStep = 0;
@@ -121,24 +121,6 @@ private:
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
     qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
     bool portOpen = false;         // the last connect opened the line; polling waits otherwise
-
-    // Identity of the device node of a port given by bare name, and whether the system
-    // listed that port when the node last looked like this.
-    struct PortNode
-    {
-        bool exists = false;
-        quint64 device = 0;
-        quint64 inode = 0;
-        quint64 specialDevice = 0;
-        bool operator==(const PortNode& other) const
-        {
-            return exists == other.exists && device == other.device && inode == other.inode &&
-                   specialDevice == other.specialDevice;
-        }
-    };
-    bool portListChecked = false;
-    PortNode listedPortNode;
-    bool portListed = false;
 };
 
 } // namespace iec101

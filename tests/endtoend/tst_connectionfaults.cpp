@@ -30,9 +30,9 @@ constexpr int kSlowdown = 3; // instrumented code on a shared two-core machine
 constexpr int kSlowdown = 1;
 #endif
 
-// An existing path that even root cannot open for writing: read-only sysfs
-// attributes refuse write access to everyone. Empty if this system lets it open.
-QString refusedPath()
+// An existing path that even root cannot open for writing (read-only sysfs attributes
+// refuse write access to everyone), and why it refuses. Empty if this system lets it open.
+QString refusedPath(QString* reason)
 {
     const char* path = "/sys/devices/system/cpu/online";
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -40,6 +40,7 @@ QString refusedPath()
         ::close(fd);
         return QString();
     }
+    *reason = qt_error_string(errno);
     return errno == EACCES || errno == EPERM || errno == EROFS ? QString::fromLatin1(path) : QString();
 }
 
@@ -121,13 +122,18 @@ void TestConnectionFaults::degenerateSettings()
 {
     QFETCH(QStringList, settings);
     QFETCH(QString, port);
+    QStringList expectedMessages;
     if (port == QLatin1String("<pty>"))
         port = line.masterPort();
     if (port == QLatin1String("<refused>")) {
-        port = refusedPath();
+        QString reason;
+        port = refusedPath(&reason);
         if (port.isEmpty())
             QSKIP("no path on this system refuses to open for writing (read-only sysfs attribute opened)");
+        // Said once per Connect, however many ticks follow.
+        expectedMessages << QStringLiteral("Cannot open %1: %2").arg(port, reason);
     }
+    QSignalSpy messages(view.get(), &Iec101View::setStatusBarMessage);
 
     driver->applySettings(settings);
     if (port == line.masterPort())
@@ -140,6 +146,10 @@ void TestConnectionFaults::degenerateSettings()
     waited.start();
     QTest::qWait(1200);
     QVERIFY2(waited.elapsed() < 1200 + 2000 * kSlowdown, "the GUI thread was blocked");
+    QStringList said;
+    for (const QList<QVariant>& args : qAsConst(messages))
+        said << args.at(0).toString();
+    QCOMPARE(said, expectedMessages);
 
     // Whatever state it reached, the operator can end it and start a good connection.
     if (!driver->connectEnabled())
