@@ -25,24 +25,6 @@ SerialDialog::SerialDialog(int comboBoxes, QWidget* parent) : QDialog(parent), c
     resize(300, height());
 }
 
-QString SerialDialog::valueToKey(int value, const QMetaEnum& metaEnum)
-{
-    for (int i = 0; i < metaEnum.keyCount(); ++i) {
-        if (metaEnum.value(i) == value)
-            return QLatin1String(metaEnum.key(i));
-    }
-    return QString();
-}
-
-int SerialDialog::keyToValue(const QString& key, const QMetaEnum& metaEnum)
-{
-    for (int i = 0; i < metaEnum.keyCount(); ++i) {
-        if (key == QLatin1String(metaEnum.key(i)))
-            return metaEnum.value(i);
-    }
-    return -1;
-}
-
 QStringList SerialDialog::enumKeys(const QMetaEnum& metaEnum)
 {
     QStringList keys;
@@ -55,7 +37,7 @@ void SerialDialog::makeComboBox(int flag, QVBoxLayout* labels, QVBoxLayout* comb
 {
     if (!(comboBoxes & flag))
         return;
-    const QString key = valueToKey(flag, QMetaEnum::fromType<StandardComboBoxes>());
+    const QString key = QLatin1String(QMetaEnum::fromType<StandardComboBoxes>().valueToKey(flag));
     settingsKeys << key;
     labels->addWidget(new QLabel(tr(key.toLatin1().constData()) + QStringLiteral(": ")));
     auto* combo = new QComboBox;
@@ -138,28 +120,30 @@ void SerialDialog::saveSettings()
     settings.endGroup();
 }
 
-void SerialDialog::acceptClicked()
+void SerialDialog::forEachShown(const std::function<void(QComboBox*, qint32&, const QMetaEnum&)>& visit)
 {
     int k = 0;
     for (StandardComboBoxes flag : kFlags) {
         if (!(comboBoxes & flag))
             continue;
-        const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();
-        *paramField(flag) = keyToValue(comboBoxList[k]->currentText(), metaEnum);
+        visit(comboBoxList[k], *paramField(flag), k < metaEnums.size() ? metaEnums[k] : QMetaEnum());
         ++k;
     }
+}
+
+void SerialDialog::acceptClicked()
+{
+    // A text that is no key of the enumeration gives -1, as QMetaEnum reports it.
+    forEachShown([](QComboBox* combo, qint32& field, const QMetaEnum& metaEnum) {
+        field = metaEnum.keyToValue(combo->currentText().toLatin1().constData());
+    });
     accept();
 }
 
 void SerialDialog::rejectClicked()
 {
-    int k = 0;
-    for (StandardComboBoxes flag : kFlags) {
-        if (!(comboBoxes & flag))
-            continue;
-        const QMetaEnum metaEnum = k < metaEnums.size() ? metaEnums[k] : QMetaEnum();
-        comboBoxList[k]->setCurrentText(valueToKey(*paramField(flag), metaEnum));
-        ++k;
-    }
+    forEachShown([](QComboBox* combo, qint32& field, const QMetaEnum& metaEnum) {
+        combo->setCurrentText(QLatin1String(metaEnum.valueToKey(field)));
+    });
     reject();
 }

@@ -6,6 +6,8 @@
 #include <QMetaEnum>
 #include <QStringList>
 
+#include <functional>
+
 #include "serialparam.h"
 
 class QComboBox;
@@ -28,8 +30,6 @@ public:
     SerialParam serialParam() const;
     void saveSettings();
 
-    static QString valueToKey(int value, const QMetaEnum& metaEnum);
-    static int keyToValue(const QString& key, const QMetaEnum& metaEnum);
     static QStringList enumKeys(const QMetaEnum& metaEnum);
 
 Q_SIGNALS:
@@ -45,6 +45,8 @@ private:
     void makeComboBox(int flag, QVBoxLayout* labels, QVBoxLayout* combos);
     QString settingsGroup() const;
     qint32* paramField(int flag);
+    // Calls visit for each shown combo box, in flag order, with its field of param and its enumeration.
+    void forEachShown(const std::function<void(QComboBox*, qint32&, const QMetaEnum&)>& visit);
 
     SerialParam param;
     int comboBoxes = 0;

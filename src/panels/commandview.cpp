@@ -222,15 +222,6 @@ void CommandView::readControlObjectState()
     Q_EMIT requestSendCommand(Command::Read, {kObjectStateBaseAddress + controlObjectCombo->currentIndex()});
 }
 
-int CommandView::keyValue(const QMetaEnum& metaEnum, const QString& key)
-{
-    for (int i = 0; i < metaEnum.keyCount(); ++i) {
-        if (key == QLatin1String(metaEnum.key(i)))
-            return metaEnum.value(i);
-    }
-    return -1;
-}
-
 void CommandView::interrogationTypeButtonGroupClicked(int index)
 {
     const bool counter = index != 0;
@@ -248,10 +239,11 @@ void CommandView::readCmdButtonClicked()
 void CommandView::interrogationCmdButtonClicked()
 {
     if (generalInterrogationRadio->isChecked())
-        Q_EMIT requestSendCommand(Command::Interrogation, {keyValue(qoiEnum, qoiCombo->currentText())});
+        Q_EMIT requestSendCommand(Command::Interrogation,
+                                  {qoiEnum.keyToValue(qoiCombo->currentText().toLatin1().constData())});
     else if (counterInterrogationRadio->isChecked())
         Q_EMIT requestSendCommand(Command::CounterInterrogation,
-                                  {keyValue(qccEnum, qccCombo->currentText())});
+                                  {qccEnum.keyToValue(qccCombo->currentText().toLatin1().constData())});
 }
 
 void CommandView::singleCmdButtonClicked()

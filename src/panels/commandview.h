@@ -73,7 +73,6 @@ private:
     void sendTimeSync();
     void setLocalMode(bool local);
     void showObjectState(int value);
-    static int keyValue(const QMetaEnum& metaEnum, const QString& key);
 
     QMetaEnum qccEnum;
     QMetaEnum qoiEnum;
