@@ -16,7 +16,7 @@ const SerialDialog::StandardComboBoxes kFlags[] = {SerialDialog::BaudRate, Seria
 
 } // namespace
 
-SerialDialog::SerialDialog(int comboBoxes, QWidget* parent) : QDialog(parent), comboBoxes(comboBoxes)
+SerialDialog::SerialDialog(int shownBoxes, QWidget* parent) : QDialog(parent), comboBoxes(shownBoxes)
 {
     setObjectName(QStringLiteral("serialDialog"));
     setWindowTitle(tr("Serial parameter"));

@@ -2,6 +2,6 @@
 
 #include <cs101_information_objects.h>
 
-InfoObject::InfoObject(InformationObject io, int typeId)
-    : address(io ? InformationObject_getObjectAddress(io) : 0), typeId(typeId)
+InfoObject::InfoObject(InformationObject io, int asduTypeId)
+    : address(io ? InformationObject_getObjectAddress(io) : 0), typeId(asduTypeId)
 {}

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #endif
 
-PortWatch::PortWatch(const QString& portName) : portName(portName)
+PortWatch::PortWatch(const QString& name) : portName(name)
 {
     byPath = QDir::isAbsolutePath(portName);
     if (byPath || portName.isEmpty()) {

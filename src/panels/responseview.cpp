@@ -48,8 +48,8 @@ const QBrush& addressBrush()
 class ValueItem : public QStandardItem
 {
 public:
-    ValueItem(const QString& text, const QBrush& background, quint64 serial)
-        : QStandardItem(text), serial(serial)
+    ValueItem(const QString& text, const QBrush& background, quint64 highlight)
+        : QStandardItem(text), serial(highlight)
     {
         setBackground(background);
     }

@@ -52,7 +52,7 @@ QString ptyAddress(const QString& link)
 
 } // namespace
 
-PtyPair::PtyPair(Bridge bridge) : bridge(bridge)
+PtyPair::PtyPair(Bridge joined) : bridge(joined)
 {
     socat.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     bridgeSocat.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -18,7 +18,7 @@ const char* const kSettingEdits[] = {"caEdit",      "caSizeEdit", "linkAddressEd
 
 } // namespace
 
-ViewDriver::ViewDriver(QWidget* view, QObject* parent) : QObject(parent), view(view)
+ViewDriver::ViewDriver(QWidget* operated, QObject* parent) : QObject(parent), view(operated)
 {
     started.start();
     connect(&noticeWatch, &QTimer::timeout, this, &ViewDriver::answerNotice);
