@@ -37,10 +37,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(line.errorString()));
         return 1;
     }
-    auto view = std::make_unique<iec101::Iec101View>(nullptr);
-    view->resize(1400, 900);
-    view->show();
-    ViewDriver driver(view.get());
+    ViewDriver driver;
+    driver.view()->resize(1400, 900);
     if (!driver.connectTo(line)) {
         std::fprintf(stderr, "the view did not reach Available\n");
         return 1;
@@ -107,6 +105,5 @@ int main(int argc, char** argv)
                 "stalls over 16 ms: %d\n",
                 percentile(1.0), percentile(0.99), percentile(0.999), percentile(0.5),
                 int(std::count_if(sorted.begin(), sorted.end(), [](double v) { return v > 16.0; })));
-    view.reset();
     return 0;
 }

@@ -65,7 +65,6 @@ private:
 
     ScratchSettings scratch{QStringLiteral("tst_connectionfaults")};
     SlaveSimLine line;
-    std::unique_ptr<Iec101View> view;
     std::unique_ptr<ViewDriver> driver;
 };
 
@@ -78,15 +77,12 @@ void TestConnectionFaults::initTestCase()
 void TestConnectionFaults::init()
 {
     line.slave().setCommandMode(slavesim::CommandMode::Normal);
-    view = std::make_unique<Iec101View>(nullptr);
-    view->show();
-    driver = std::make_unique<ViewDriver>(view.get());
+    driver = std::make_unique<ViewDriver>();
 }
 
 void TestConnectionFaults::cleanup()
 {
     driver.reset();
-    view.reset();
 }
 
 void TestConnectionFaults::disconnectAndConfirm()
@@ -133,7 +129,7 @@ void TestConnectionFaults::degenerateSettings()
         // Said once per Connect, however many ticks follow.
         expectedMessages << QStringLiteral("Cannot open %1: %2").arg(port, reason);
     }
-    QSignalSpy messages(view.get(), &Iec101View::setStatusBarMessage);
+    QSignalSpy messages(static_cast<Iec101View*>(driver->view()), &Iec101View::setStatusBarMessage);
 
     driver->applySettings(settings);
     if (port == line.masterPort())
@@ -192,7 +188,7 @@ void TestConnectionFaults::destroyView()
     QFETCH(bool, commandPending);
     QVERIFY(driver->connectTo(line));
     if (commandPending) {
-        // The station takes the read and never answers it: the engine stays busy.
+        // The slave takes the read and never answers it: the engine stays busy.
         line.slave().setCommandMode(slavesim::CommandMode::Silent);
         line.slave().clearReceived();
         driver->widget<QLineEdit>("readAddressEdit")->setText(QString::number(slavesim::ioa::kFirstMeasured));
@@ -201,10 +197,9 @@ void TestConnectionFaults::destroyView()
         QTRY_VERIFY_WITH_TIMEOUT(!line.slave().received(102).isEmpty(), kAnswerTimeout);
     }
 
-    driver.reset();
     QElapsedTimer clock;
     clock.start();
-    view.reset();
+    driver.reset(); // and with it the view
     const qint64 took = clock.elapsed();
     qInfo("view destroyed in %lld ms", took);
     QVERIFY2(took < 1000, qPrintable(QStringLiteral("took %1 ms").arg(took)));

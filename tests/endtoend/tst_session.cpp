@@ -7,12 +7,10 @@
 
 #include <memory>
 
-#include "iec101view.h"
 #include "scratchsettings.h"
 #include "slavesimline.h"
 #include "viewdriver.h"
 
-using iec101::Iec101View;
 namespace ioa = slavesim::ioa;
 
 namespace {
@@ -69,22 +67,18 @@ private Q_SLOTS:
 private:
     ScratchSettings scratch{QStringLiteral("tst_session")};
     SlaveSimLine line{awayFromDefaults()};
-    std::unique_ptr<Iec101View> view;
     std::unique_ptr<ViewDriver> driver;
 };
 
 void TestSession::initTestCase()
 {
     QVERIFY2(line.start(), qPrintable(line.errorString()));
-    view = std::make_unique<Iec101View>(nullptr);
-    view->show();
-    driver = std::make_unique<ViewDriver>(view.get());
+    driver = std::make_unique<ViewDriver>();
 }
 
 void TestSession::cleanupTestCase()
 {
     driver.reset();
-    view.reset();
     line.stop();
 }
 
@@ -233,9 +227,7 @@ void TestSession::stationBehindSerialToEthernetConverter()
 {
     SlaveSimLine converted;
     QVERIFY2(converted.start(SlaveSimLine::Transport::Tcp), qPrintable(converted.errorString()));
-    Iec101View remoteView;
-    remoteView.show();
-    ViewDriver remote(&remoteView);
+    ViewDriver remote;
     QVERIFY(remote.connectTo(converted));
     for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"})
         QVERIFY2(remote.widget<QTableView>(table)->model()->rowCount() > 0, table);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "iec101view.h"
 #include "slavesimline.h"
 
 namespace {
@@ -18,7 +19,16 @@ const char* const kSettingEdits[] = {"caEdit",      "caSizeEdit", "linkAddressEd
 
 } // namespace
 
-ViewDriver::ViewDriver(QWidget* operated, QObject* parent) : QObject(parent), view(operated)
+ViewDriver::ViewDriver() : ViewDriver(nullptr)
+{
+    ownView = std::make_unique<iec101::Iec101View>(nullptr);
+    operatedView = ownView.get();
+    ownView->show();
+}
+
+ViewDriver::~ViewDriver() = default;
+
+ViewDriver::ViewDriver(QWidget* operated, QObject* parent) : QObject(parent), operatedView(operated)
 {
     started.start();
     connect(&noticeWatch, &QTimer::timeout, this, &ViewDriver::answerNotice);
@@ -106,7 +116,7 @@ bool ViewDriver::connectTo(const SlaveSimLine& line, int timeoutMs)
     if (!extra.split(':').contains(port))
         qputenv("IEC101_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
     // The list refreshes every 2 s; ask for it now instead of waiting.
-    QMetaObject::invokeMethod(view, "updateAvailablePorts");
+    QMetaObject::invokeMethod(operatedView, "updateAvailablePorts");
     if (!waitForPort(line.masterPort(), 5000))
         return false;
     choosePort(line.masterPort());

@@ -1,8 +1,8 @@
-// Operates the master's view through its widgets, found by object name, the way an
-// operator would: settings dialog, port selection, Connect and Disconnect, or all of it
-// at once for a simulated slave on a line. It also answers the modal notices the view
-// raises, and records their texts and the time each appeared (milliseconds on clock(),
-// which starts with the driver).
+// Operates the master's view (its own, shown on screen, or one given to it) through its
+// widgets, found by object name, the way an operator would: settings dialog, port selection, Connect and
+// Disconnect, or all of it at once for a simulated slave on a line. It also answers the modal notices the
+// view raises, and records their texts and the time each appeared (milliseconds on clock(), which starts with
+// the driver).
 #ifndef IEC101_VIEWDRIVER_H
 #define IEC101_VIEWDRIVER_H
 
@@ -14,17 +14,28 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
 class SlaveSimLine;
+
+namespace iec101 {
+class Iec101View;
+}
 
 class ViewDriver : public QObject
 {
     Q_OBJECT
 public:
-    explicit ViewDriver(QWidget* view, QObject* parent = nullptr);
+    // Builds and shows a view of its own.
+    ViewDriver();
+    explicit ViewDriver(QWidget* operated, QObject* parent = nullptr);
+    ~ViewDriver() override;
+
+    QWidget* view() const { return operatedView; }
 
     template <typename T> T* widget(const char* name) const
     {
-        auto* found = view->findChild<T*>(QLatin1String(name));
+        auto* found = operatedView->findChild<T*>(QLatin1String(name));
         if (!found)
             qFatal("no widget named %s", name);
         return found;
@@ -57,7 +68,8 @@ public:
 private:
     void answerNotice();
 
-    QWidget* view;
+    std::unique_ptr<iec101::Iec101View> ownView;
+    QWidget* operatedView;
     QElapsedTimer started;
     QTimer noticeWatch;
 };
