@@ -1,5 +1,6 @@
-# Installs the shared library, the headers a host includes and a CMake package, so
-# that a host writes find_package(Iec101View) and links Iec101View::Iec101View.
+# Installs the shared library, the headers a host includes, a CMake package and a
+# pkg-config file, so that a host writes find_package(Iec101View) and links
+# Iec101View::Iec101View, or (qmake) PKGCONFIG += iec101view.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -35,3 +36,11 @@ install(FILES
     ${CMAKE_CURRENT_BINARY_DIR}/Iec101ViewConfig.cmake
     ${CMAKE_CURRENT_BINARY_DIR}/Iec101ViewConfigVersion.cmake
     DESTINATION ${IEC101_INSTALL_CMAKEDIR})
+
+# The same library for pkg-config (qmake and other hosts without CMake). Qt's modules
+# are public requirements because the public header includes Qt headers.
+set(IEC101_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH IEC101_PC_PREFIX /${IEC101_INSTALL_PKGCONFIGDIR} /)
+string(REGEX REPLACE "/$" "" IEC101_PC_PREFIX ${IEC101_PC_PREFIX})
+configure_file(${PROJECT_SOURCE_DIR}/cmake/iec101view.pc.in ${CMAKE_CURRENT_BINARY_DIR}/iec101view.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iec101view.pc DESTINATION ${IEC101_INSTALL_PKGCONFIGDIR})
