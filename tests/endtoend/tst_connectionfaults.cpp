@@ -22,7 +22,6 @@ using iec101::Iec101View;
 namespace {
 
 constexpr int kAnswerTimeout = 10000;
-const QStringList kGoodSettings{"1", "2", "1", "2", "3", "2"};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kSlowdown = 3; // instrumented code on a shared two-core machine
@@ -107,11 +106,13 @@ void TestConnectionFaults::degenerateSettings_data()
     QTest::newRow("link address 0") << QStringList{"1", "2", "0", "2", "3", "2"} << pty;
     QTest::newRow("link address 65535") << QStringList{"1", "2", "65535", "2", "3", "2"} << pty;
     QTest::newRow("link address 65535 in one octet") << QStringList{"1", "2", "65535", "1", "3", "2"} << pty;
-    QTest::newRow("empty port name") << kGoodSettings << QString();
-    QTest::newRow("port name not on this system") << kGoodSettings << QStringLiteral("ttyIEC101Missing0");
+    // The slave's own settings, with a port that is no good.
+    const QStringList good = SlaveSimLine().settingTexts();
+    QTest::newRow("empty port name") << good << QString();
+    QTest::newRow("port name not on this system") << good << QStringLiteral("ttyIEC101Missing0");
     QTest::newRow("port path that does not exist")
-        << kGoodSettings << QStringLiteral("/nonexistent/iec101/ttyX");
-    QTest::newRow("port without permission") << kGoodSettings << QStringLiteral("<refused>");
+        << good << QStringLiteral("/nonexistent/iec101/ttyX");
+    QTest::newRow("port without permission") << good << QStringLiteral("<refused>");
 }
 
 void TestConnectionFaults::degenerateSettings()
