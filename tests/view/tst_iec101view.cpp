@@ -48,6 +48,16 @@ bool showsIcon(QLabel* label, const QString& resource)
     return label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(resource).toImage();
 }
 
+// A table as "address:value" rows joined by "|".
+QString tableText(QObject* parent, const char* tableName)
+{
+    const QAbstractItemModel* model = widget<QTableView>(parent, tableName)->model();
+    QStringList rows;
+    for (int row = 0; row < model->rowCount(); ++row)
+        rows << model->index(row, 0).data().toString() + ':' + model->index(row, 1).data().toString();
+    return rows.join('|');
+}
+
 // Text of the value cell of the row for `address`, or a null string.
 QString tableValue(QObject* parent, const char* tableName, int address)
 {
@@ -113,6 +123,11 @@ void TestIec101View::initTestCase()
     config.linkAddressLength = 1;
     config.sizeOfIOA = 3;
     config.sizeOfCOT = 1;
+    // A station as found on the lines: scaled measured values, step positions and
+    // bitstrings, CP24 time tags, quality flags on a few points.
+    config.profile = sim::Profile::Field;
+    config.measuredFormat = sim::MeasuredFormat::Scaled;
+    config.quality = {{1003, 0x10}, {sim::ioa::FirstMeasured, 0xc0}, {5002, 0x20}};
     station = std::make_unique<sim::Station>(config);
     QVERIFY2(station->start(), qPrintable(station->errorString()));
 }
@@ -252,8 +267,23 @@ void TestIec101View::connectDeliversInitialData()
     QVERIFY(!widget<QComboBox>(view.get(), "portComboBox")->isEnabled());
     QVERIFY(!widget<QDialog>(view.get(), "settingDialog")->isEnabled());
 
-    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"})
-        QVERIFY2(widget<QTableView>(view.get(), table)->model()->rowCount() > 0, table);
+    // Every table sorted by address, whatever order the station sent; types share tables.
+    QCOMPARE(tableText(view.get(), "singleView"),
+             "1001:0|1002:1|1003:0 [BL]|1004:1|1005:0|1006:1|1007:0|1008:1|1009:0|1010:1|65537:0");
+    QStringList doubles;
+    for (int n = 1; n <= sim::ioa::ObjectCount; ++n)
+        doubles << QStringLiteral("%1:%2").arg(sim::ioa::ObjectStateBase + n).arg(n % 2 ? 1 : 2);
+    QCOMPARE(tableText(view.get(), "doubleView"), doubles.join('|'));
+    QCOMPARE(tableText(view.get(), "measuredView"),
+             "3001:5|3002:-3 (transient)|4001:2305 [IV NT]|4002:4998|"
+             "4003:-1225|4004:5|4005:10000|4501:0000A5A5|4502:80000001");
+    QCOMPARE(tableText(view.get(), "totalView"), "5001:1000|5002:2000 [CY]|5003:3000|5004:4000");
+    // The station reports its switch first: the interrogation tells the mode.
+    QCOMPARE(widget<QLineEdit>(view.get(), "localRemoteEdit")->text(),
+             "Remote mode. Select object to control");
+    // It said it had started; the log shows it.
+    const QAbstractItemModel* events = widget<QTreeView>(view.get(), "eventTree")->model();
+    QVERIFY(!events->match(events->index(0, 3), Qt::DisplayRole, "local power on").isEmpty());
 }
 
 void TestIec101View::readLocalRemote_data()
@@ -282,6 +312,8 @@ void TestIec101View::readLocalRemote()
     QTRY_COMPARE_WITH_TIMEOUT(widget<QLineEdit>(view.get(), "localRemoteEdit")->text(), statusText,
                               answerTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(tableValue(view.get(), "singleView", 65537), tableText, answerTimeout);
+    // The answer updates its row; the other rows stay.
+    QCOMPARE(widget<QTableView>(view.get(), "singleView")->model()->rowCount(), 11);
 }
 
 void TestIec101View::objectStateIcon_data()
@@ -360,6 +392,10 @@ void TestIec101View::spontaneousEventReachesLogAndTable()
     QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), before + 1, answerTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(tableValue(view.get(), "singleView", address), QString::number(int(value)),
                               answerTimeout);
+    // A CP24 tag, completed with the master's date and hour.
+    QCOMPARE(events->index(0, 1).data().toString(), "M_SP_TA_1 (2)");
+    const QDateTime tagged = QDateTime::fromString(events->index(0, 0).data().toString(), Qt::TextDate);
+    QVERIFY2(qAbs(tagged.secsTo(QDateTime::currentDateTime())) < 120, qPrintable(tagged.toString()));
 }
 
 void TestIec101View::disconnectShowsNotice()
