@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
         "Simulated IEC 60870-5-101 controlled station (unbalanced mode).\n"
         "Points: 65537 local/remote switch (single point, 1 = local); 196609..196618 states of\n"
         "control objects 1..10 (double points); 3014657..3014666 double commands moving them\n"
-        "(refused in local mode, reported as M_DP_TB_1 cause 3); 2949121..2949159 single commands;\n"
+        "(refused in local mode, reported with cause 3); 2949121..2949159 single commands;\n"
         "1001..1010 single points, 4001..4005 short floats, 5001..5004 integrated totals, and\n"
         "100001.. the extra single points. Commands need select before execute.\n"
         "Profile field: 4001..4005 in the format of --measured, 3001..3002 step positions, 4501..4502\n"
