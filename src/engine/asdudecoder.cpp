@@ -39,12 +39,19 @@ QVariant cp56Stamp(CP56Time2a time)
     return QVariant(qulonglong(CP56Time2a_toMsTimestamp(time)));
 }
 
+// The master's clock as calendar fields held in UTC, so that reading them back costs no
+// conversion; a null clock stands for the current local time.
+QDateTime clockFields(const QDateTime& masterClock)
+{
+    const QDateTime clock = masterClock.isValid() ? masterClock : QDateTime::currentDateTime();
+    return clock.timeSpec() == Qt::UTC ? clock : QDateTime(clock.date(), clock.time(), Qt::UTC);
+}
+
 QVariant cp24Stamp(CP24Time2a tag, const QDateTime& masterClock)
 {
     if (!tag)
         return QVariant();
-    const QDateTime clock = masterClock.isValid() ? masterClock : QDateTime::currentDateTime();
-    return QVariant(qulonglong(completeCp24Time(tag, clock)));
+    return QVariant(qulonglong(completeCp24Time(tag, clockFields(masterClock))));
 }
 
 int elapsedMs(CP16Time2a time)
@@ -205,14 +212,16 @@ int asduElementSize(int typeId)
 
 qint64 completeCp24Time(CP24Time2a tag, const QDateTime& masterClock)
 {
-    const QDateTime hour(masterClock.date(), QTime(masterClock.time().hour(), 0), Qt::UTC);
+    constexpr qint64 kUnixEpochJulianDay = 2440588;
+    constexpr qint64 kHourMs = 3600000;
+    const QTime clock = masterClock.time();
+    const qint64 hourStart =
+        (masterClock.date().toJulianDay() - kUnixEpochJulianDay) * 24 * kHourMs + clock.hour() * kHourMs;
     const int minute = CP24Time2a_getMinute(tag);
-    QDateTime stamp = hour.addMSecs(qint64(minute) * 60000 + CP24Time2a_getSecond(tag) * 1000 +
-                                    CP24Time2a_getMillisecond(tag));
+    const qint64 stamp =
+        hourStart + minute * 60000 + CP24Time2a_getSecond(tag) * 1000 + CP24Time2a_getMillisecond(tag);
     // A tag can only be from the past: a minute ahead of the clock's belongs to the previous hour.
-    if (minute > masterClock.time().minute())
-        stamp = stamp.addSecs(-3600);
-    return stamp.toMSecsSinceEpoch();
+    return minute > clock.minute() ? stamp - kHourMs : stamp;
 }
 
 void decodeInformationObject(InformationObject io, int typeId, InfoObject& object,
@@ -368,8 +377,7 @@ QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& 
         return objects;
 
     // One reading of the clock for all CP24 tags of the ASDU, and none without them.
-    const QDateTime clock =
-        masterClock.isValid() || !hasCp24Tag(typeId) ? masterClock : QDateTime::currentDateTime();
+    const QDateTime clock = hasCp24Tag(typeId) ? clockFields(masterClock) : masterClock;
     const bool spontaneous = unsolicited(CS101_ASDU_getCOT(asdu));
     objects.reserve(count);
     for (int i = 0; i < count; ++i) {
