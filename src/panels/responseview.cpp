@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QStandardItem>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -177,6 +178,10 @@ void ResponseView::makeTable(QStandardItemModel*& model, QTableView*& view, QWid
     header->setStretchLastSection(true);
     // Row numbers say nothing the address does not; the value needs the room.
     view->verticalHeader()->hide();
+    // Never narrower than both column titles and the scroll bar of a long table: the
+    // layout shares out the rest, so a title such as "Intergrated total" stays whole.
+    view->setMinimumWidth(header->defaultSectionSize() + header->sectionSizeHint(1) + 2 * view->frameWidth() +
+                          view->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 QStandardItemModel* ResponseView::tableFor(int typeId) const

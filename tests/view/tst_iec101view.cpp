@@ -278,6 +278,14 @@ void TestIec101View::connectDeliversInitialData()
              "3001:5|3002:-3 (transient)|4001:2305 [IV NT]|4002:4998|"
              "4003:-1225|4004:5|4005:10000|4501:0000A5A5|4502:80000001");
     QCOMPARE(tableText(view.get(), "totalView"), "5001:1000|5002:2000 [CY]|5003:3000|5004:4000");
+    // At the host program's size every column title fits.
+    view->resize(1200, 880);
+    QTest::qWait(50);
+    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"}) {
+        const QHeaderView* header = widget<QTableView>(view.get(), table)->horizontalHeader();
+        for (int column : {0, 1})
+            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column), table);
+    }
     // The station reports its switch first: the interrogation tells the mode.
     QCOMPARE(widget<QLineEdit>(view.get(), "localRemoteEdit")->text(),
              "Remote mode. Select object to control");
