@@ -1,7 +1,7 @@
 // iec101-slave-sim: the simulated controlled station as a command-line program, for trying the
 // master by hand against a serial line or one end of a pty pair.
 
-#include "station.h"
+#include "slavesim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption dataBitsOpt("data-bits", "Data bits, 7 or 8.", "n", "8");
     const QCommandLineOption parityOpt("parity", "Parity: E, O or N (ptys: use N).", "E|O|N", "E");
     const QCommandLineOption stopBitsOpt("stop-bits", "Stop bits, 1 or 2.", "n", "1");
-    const QCommandLineOption linkOpt("link-address", "Link address of the station.", "addr", "1");
+    const QCommandLineOption linkOpt("link-address", "Link address of the slave.", "addr", "1");
     const QCommandLineOption linkSizeOpt("link-address-size", "Link address size in octets, 1 or 2.", "n",
                                          "2");
     const QCommandLineOption caOpt("ca", "Common address of ASDU.", "addr", "1");
@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
                        measuredOpt, qualityOpt});
     parser.process(app);
 
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = parser.value(portOpt);
     const QString parity = parser.value(parityOpt).toUpper();
     bool rateOk = false;
@@ -135,12 +135,12 @@ int main(int argc, char* argv[])
         toInt(parser.value(caOpt), 0, config.sizeOfCA == 1 ? 255 : 65535, config.commonAddress) &&
         toInt(parser.value(ioaSizeOpt), 1, 3, config.sizeOfIOA) &&
         toInt(parser.value(cotSizeOpt), 1, 2, config.sizeOfCOT) &&
-        toInt(parser.value(extraOpt), 0, sim::ioa::MaxExtraPoints, config.extraPoints);
+        toInt(parser.value(extraOpt), 0, slavesim::ioa::kMaxExtraPoints, config.extraPoints);
     const QString profile = parser.value(profileOpt).toLower();
     const QString measured = parser.value(measuredOpt).toLower();
-    static const QMap<QString, sim::MeasuredFormat> formats{{"float", sim::MeasuredFormat::Float},
-                                                            {"normalized", sim::MeasuredFormat::Normalized},
-                                                            {"scaled", sim::MeasuredFormat::Scaled}};
+    static const QMap<QString, slavesim::MeasuredFormat> formats{{"float", slavesim::MeasuredFormat::Float},
+                                                            {"normalized", slavesim::MeasuredFormat::Normalized},
+                                                            {"scaled", slavesim::MeasuredFormat::Scaled}};
     bool qualityOk = true;
     for (const QString& entry : parser.values(qualityOpt)) {
         qualityOk = qualityOk && parseQuality(entry, config.quality);
@@ -151,7 +151,7 @@ int main(int argc, char* argv[])
     }
     config.parity = parity.at(0).toLatin1();
     config.localMode = parser.isSet(localOpt);
-    config.profile = profile == "field" ? sim::Profile::Field : sim::Profile::Basic;
+    config.profile = profile == "field" ? slavesim::Profile::Field : slavesim::Profile::Basic;
     config.measuredFormat = formats.value(measured);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalFds) != 0) {
@@ -168,10 +168,10 @@ int main(int argc, char* argv[])
 
     int rc = 0;
     {
-        sim::Station station(config);
-        station.setLogHandler(printLine);
-        if (!station.start()) {
-            std::fprintf(stderr, "%s\n", qPrintable(station.errorString()));
+        slavesim::SlaveSim slave(config);
+        slave.setLogHandler(printLine);
+        if (!slave.start()) {
+            std::fprintf(stderr, "%s\n", qPrintable(slave.errorString()));
             rc = 1;
         } else {
             printLine(QStringLiteral("station: link address %1 (%2 octet), CA %3 (%4 octet), IOA %5 octets, "
@@ -185,7 +185,7 @@ int main(int argc, char* argv[])
                           .arg(config.localMode ? "local" : "remote")
                           .arg(profile));
             rc = app.exec();
-            station.stop();
+            slave.stop();
             printLine(QStringLiteral("stopped"));
         }
     }

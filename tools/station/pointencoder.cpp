@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sim {
+namespace slavesim {
 
 namespace {
 
@@ -120,4 +120,4 @@ InformationObject encodePoint(int address, const Point& p, MeasuredFormat format
     return nullptr;
 }
 
-} // namespace sim
+} // namespace slavesim

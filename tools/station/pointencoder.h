@@ -1,4 +1,4 @@
-// How the simulated station puts one of its points on the line: the lib60870 information
+// How the simulated slave puts one of its points on the line: the lib60870 information
 // object for the point's kind, the station's measured-value format and a time tag.
 #pragma once
 
@@ -6,9 +6,9 @@
 
 #include <cs101_information_objects.h>
 
-#include "station.h"
+#include "slavesim.h"
 
-namespace sim {
+namespace slavesim {
 
 enum class Kind { Single, Double, Measured, Counter, Step, Bitstring };
 enum class TimeTag { None, CP24, CP56 };
@@ -29,4 +29,4 @@ struct Point
 InformationObject encodePoint(int address, const Point& point, MeasuredFormat format, TimeTag tag,
                               qint64 timeMs, int sequence);
 
-} // namespace sim
+} // namespace slavesim

@@ -1,4 +1,4 @@
-#include "station.h"
+#include "slavesim.h"
 
 // hal_serial.h must come first: the slave header uses SerialPort.
 #include <hal_serial.h>
@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace sim {
+namespace slavesim {
 
 namespace {
 
@@ -87,13 +87,13 @@ int commandElementSize(int typeId)
 
 } // namespace
 
-class Station::Impl
+class SlaveSim::Impl
 {
 public:
-    explicit Impl(const StationConfig& c);
+    explicit Impl(const Config& c);
 
     // All members below are guarded by mutex; the lib60870 handlers run with it held.
-    StationConfig config;
+    Config config;
     mutable std::mutex mutex;
     std::condition_variable receivedChanged;
     std::thread thread;
@@ -156,24 +156,24 @@ public:
     static bool asduHandler(void* parameter, IMasterConnection connection, CS101_ASDU asdu);
 };
 
-Station::Impl::Impl(const StationConfig& c) : config(c)
+SlaveSim::Impl::Impl(const Config& c) : config(c)
 {
-    points[ioa::LocalRemote] = {Kind::Single, c.localMode ? 1.0 : 0.0, 1};
-    for (int i = 0; i < ioa::SinglePointCount; ++i) {
-        points[ioa::FirstSinglePoint + i] = {Kind::Single, double(i % 2), 1};
+    points[ioa::kLocalRemote] = {Kind::Single, c.localMode ? 1.0 : 0.0, 1};
+    for (int i = 0; i < ioa::kSinglePointCount; ++i) {
+        points[ioa::kFirstSinglePoint + i] = {Kind::Single, double(i % 2), 1};
     }
-    for (int n = 1; n <= ioa::ObjectCount; ++n) {
-        points[ioa::ObjectStateBase + n] = {Kind::Double, n % 2 ? 1.0 : 2.0, 2};
+    for (int n = 1; n <= ioa::kObjectCount; ++n) {
+        points[ioa::kObjectStateBase + n] = {Kind::Double, n % 2 ? 1.0 : 2.0, 2};
     }
-    for (int i = 0; i < ioa::MeasuredCount; ++i) {
-        points[ioa::FirstMeasured + i] = {Kind::Measured, 10.5 * (i + 1), 3};
+    for (int i = 0; i < ioa::kMeasuredCount; ++i) {
+        points[ioa::kFirstMeasured + i] = {Kind::Measured, 10.5 * (i + 1), 3};
     }
-    for (int i = 0; i < ioa::CounterCount; ++i) {
-        points[ioa::FirstCounter + i] = {Kind::Counter, 1000.0 * (i + 1), i + 1};
+    for (int i = 0; i < ioa::kCounterCount; ++i) {
+        points[ioa::kFirstCounter + i] = {Kind::Counter, 1000.0 * (i + 1), i + 1};
     }
-    const int extras = std::min(std::max(c.extraPoints, 0), ioa::MaxExtraPoints);
+    const int extras = std::min(std::max(c.extraPoints, 0), ioa::kMaxExtraPoints);
     for (int i = 1; i <= extras; ++i) {
-        points[ioa::ExtraPointBase + i] = {Kind::Single, double(i % 2), 4};
+        points[ioa::kExtraPointBase + i] = {Kind::Single, double(i % 2), 4};
     }
     if (c.profile == Profile::Field) {
         // Values that read naturally in each format: volts, hertz, amperes, a power factor, watts.
@@ -183,13 +183,13 @@ Station::Impl::Impl(const StationConfig& c) : config(c)
         const double* values = c.measuredFormat == MeasuredFormat::Normalized ? normalizedValues
                                : c.measuredFormat == MeasuredFormat::Scaled   ? scaledValues
                                                                               : floats;
-        for (int i = 0; i < ioa::MeasuredCount; ++i) {
-            points[ioa::FirstMeasured + i].value = values[i];
+        for (int i = 0; i < ioa::kMeasuredCount; ++i) {
+            points[ioa::kFirstMeasured + i].value = values[i];
         }
-        points[ioa::FirstStep] = {Kind::Step, 5, 3};
-        points[ioa::FirstStep + 1] = {Kind::Step, -3, 3, 0, true};
-        points[ioa::FirstBitstring] = {Kind::Bitstring, double(0x0000a5a5), 3};
-        points[ioa::FirstBitstring + 1] = {Kind::Bitstring, double(0x80000001u), 3};
+        points[ioa::kFirstStep] = {Kind::Step, 5, 3};
+        points[ioa::kFirstStep + 1] = {Kind::Step, -3, 3, 0, true};
+        points[ioa::kFirstBitstring] = {Kind::Bitstring, double(0x0000a5a5), 3};
+        points[ioa::kFirstBitstring + 1] = {Kind::Bitstring, double(0x80000001u), 3};
     }
     for (auto it = c.quality.cbegin(); it != c.quality.cend(); ++it) {
         const auto point = points.find(it.key());
@@ -201,7 +201,7 @@ Station::Impl::Impl(const StationConfig& c) : config(c)
 
 // ---------------------------------------------------------------- line and thread
 
-bool Station::Impl::openLine()
+bool SlaveSim::Impl::openLine()
 {
     const QByteArray path = config.portPath.toLocal8Bit();
     port = SerialPort_create(path.constData(), config.baudRate, uint8_t(config.dataBits), config.parity,
@@ -243,7 +243,7 @@ bool Station::Impl::openLine()
         return false;
     }
     CS101_Slave_setLinkLayerAddress(slave, config.linkAddress);
-    // Every ASDU goes through one handler so that the station, not the library, decides what
+    // Every ASDU goes through one handler so that the slave, not the library, decides what
     // (if anything) is answered.
     CS101_Slave_setASDUHandler(slave, &Impl::asduHandler, this);
     intercepting = false;
@@ -253,7 +253,7 @@ bool Station::Impl::openLine()
     return true;
 }
 
-void Station::Impl::closeLine()
+void SlaveSim::Impl::closeLine()
 {
     if (slave) {
         CS101_Slave_destroy(slave);
@@ -273,7 +273,7 @@ void Station::Impl::closeLine()
 
 // A vanished device makes the library read garbage in a tight loop, so the line is closed as
 // soon as its path is gone or points to another device, and reopened when it is back.
-void Station::Impl::checkLine()
+void SlaveSim::Impl::checkLine()
 {
     const qint64 now = nowMs();
     if (now < nextLineCheckMs) {
@@ -293,7 +293,7 @@ void Station::Impl::checkLine()
     }
 }
 
-void Station::Impl::loop()
+void SlaveSim::Impl::loop()
 {
     while (running) {
         bool idle = true;
@@ -318,7 +318,7 @@ void Station::Impl::loop()
     }
 }
 
-void Station::Impl::generateEvent()
+void SlaveSim::Impl::generateEvent()
 {
     if (config.eventRate <= 0.0) {
         return;
@@ -331,14 +331,14 @@ void Station::Impl::generateEvent()
         return;
     }
     nextEventMs = now + std::max<qint64>(1, qint64(1000.0 / config.eventRate));
-    std::uniform_int_distribution<int> pick(0, ioa::SinglePointCount + ioa::MeasuredCount - 1);
+    std::uniform_int_distribution<int> pick(0, ioa::kSinglePointCount + ioa::kMeasuredCount - 1);
     const int i = pick(rng);
-    if (i < ioa::SinglePointCount) {
-        Point& p = points[ioa::FirstSinglePoint + i];
+    if (i < ioa::kSinglePointCount) {
+        Point& p = points[ioa::kFirstSinglePoint + i];
         p.value = p.value != 0.0 ? 0.0 : 1.0;
-        queueEvent(makeObject(ioa::FirstSinglePoint + i, p, eventTag()).release());
+        queueEvent(makeObject(ioa::kFirstSinglePoint + i, p, eventTag()).release());
     } else {
-        const int address = ioa::FirstMeasured + i - ioa::SinglePointCount;
+        const int address = ioa::kFirstMeasured + i - ioa::kSinglePointCount;
         Point& p = points[address];
         // A step of about a hundredth of the value's range in the field profile's formats.
         const double range = config.profile != Profile::Field                      ? 1.0
@@ -355,14 +355,14 @@ void Station::Impl::generateEvent()
 
 // ---------------------------------------------------------------- sending
 
-void Station::Impl::logLine(const QString& line) const
+void SlaveSim::Impl::logLine(const QString& line) const
 {
     if (log) {
         log(line);
     }
 }
 
-QString Station::Impl::describe(CS101_ASDU asdu) const
+QString SlaveSim::Impl::describe(CS101_ASDU asdu) const
 {
     const int type = CS101_ASDU_getTypeID(asdu);
     QString text = QStringLiteral("%1 COT %2%3 CA %4 n=%5")
@@ -374,7 +374,7 @@ QString Station::Impl::describe(CS101_ASDU asdu) const
     return text;
 }
 
-void Station::Impl::send(CS101_ASDU asdu)
+void SlaveSim::Impl::send(CS101_ASDU asdu)
 {
     if (!slave || !asdu) {
         return;
@@ -392,14 +392,14 @@ void Station::Impl::send(CS101_ASDU asdu)
     }
 }
 
-void Station::Impl::answer(CS101_ASDU asdu, int cot, bool negative)
+void SlaveSim::Impl::answer(CS101_ASDU asdu, int cot, bool negative)
 {
     CS101_ASDU_setCOT(asdu, CS101_CauseOfTransmission(cot));
     CS101_ASDU_setNegative(asdu, negative);
     send(asdu);
 }
 
-AsduPtr Station::Impl::newAsdu(int cot) const
+AsduPtr SlaveSim::Impl::newAsdu(int cot) const
 {
     if (!slave) {
         return AsduPtr();
@@ -408,7 +408,7 @@ AsduPtr Station::Impl::newAsdu(int cot) const
                                      CS101_CauseOfTransmission(cot), 0, config.commonAddress, false, false));
 }
 
-IoPtr Station::Impl::makeObject(int address, const Point& p, TimeTag tag, std::optional<qint64> timeMs) const
+IoPtr SlaveSim::Impl::makeObject(int address, const Point& p, TimeTag tag, std::optional<qint64> timeMs) const
 {
     // Only the field profile lets measured values leave as anything but short floats.
     const MeasuredFormat format =
@@ -416,7 +416,7 @@ IoPtr Station::Impl::makeObject(int address, const Point& p, TimeTag tag, std::o
     return IoPtr(encodePoint(address, p, format, tag, timeMs.value_or(nowMs()), counterSequence));
 }
 
-TimeTag Station::Impl::eventTag() const
+TimeTag SlaveSim::Impl::eventTag() const
 {
     return config.profile == Profile::Field ? TimeTag::CP24 : TimeTag::CP56;
 }
@@ -424,7 +424,7 @@ TimeTag Station::Impl::eventTag() const
 // Sends every point of one kind (and group, 0 = all) in ascending address order, packed into as
 // few ASDUs as the maximum ASDU size allows. The field profile sends the local/remote switch
 // ahead of the other single points: stations report in an order of their own, not by address.
-void Station::Impl::sendPoints(Kind kind, int group, int cot)
+void SlaveSim::Impl::sendPoints(Kind kind, int group, int cot)
 {
     std::vector<std::pair<int, Point>> selected;
     for (const auto& [address, p] : points) {
@@ -434,7 +434,7 @@ void Station::Impl::sendPoints(Kind kind, int group, int cot)
     }
     if (config.profile == Profile::Field) {
         std::stable_partition(selected.begin(), selected.end(),
-                              [](const auto& entry) { return entry.first == ioa::LocalRemote; });
+                              [](const auto& entry) { return entry.first == ioa::kLocalRemote; });
     }
     AsduPtr asdu;
     int inAsdu = 0;
@@ -466,7 +466,7 @@ void Station::Impl::sendPoints(Kind kind, int group, int cot)
     }
 }
 
-void Station::Impl::queueEvent(InformationObject raw, int cot)
+void SlaveSim::Impl::queueEvent(InformationObject raw, int cot)
 {
     IoPtr io(raw);
     AsduPtr asdu = newAsdu(cot);
@@ -478,15 +478,15 @@ void Station::Impl::queueEvent(InformationObject raw, int cot)
     send(asdu.get());
 }
 
-bool Station::Impl::isLocal() const
+bool SlaveSim::Impl::isLocal() const
 {
-    const auto it = points.find(ioa::LocalRemote);
+    const auto it = points.find(ioa::kLocalRemote);
     return it != points.end() && it->second.value != 0.0;
 }
 
 // ---------------------------------------------------------------- receiving
 
-bool Station::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU asdu)
+bool SlaveSim::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU asdu)
 {
     auto* self = static_cast<Impl*>(parameter);
     if (self && asdu) {
@@ -495,7 +495,7 @@ bool Station::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU a
     return true;
 }
 
-void Station::Impl::record(CS101_ASDU asdu)
+void SlaveSim::Impl::record(CS101_ASDU asdu)
 {
     ReceivedAsdu r;
     r.typeId = CS101_ASDU_getTypeID(asdu);
@@ -547,7 +547,7 @@ void Station::Impl::record(CS101_ASDU asdu)
                 .arg(r.value));
 }
 
-void Station::Impl::handleAsdu(CS101_ASDU asdu)
+void SlaveSim::Impl::handleAsdu(CS101_ASDU asdu)
 {
     record(asdu);
     const ReceivedAsdu r = records.constLast();
@@ -594,7 +594,7 @@ void Station::Impl::handleAsdu(CS101_ASDU asdu)
     }
 }
 
-void Station::Impl::interrogation(CS101_ASDU asdu, int qoi)
+void SlaveSim::Impl::interrogation(CS101_ASDU asdu, int qoi)
 {
     if (mode == CommandMode::Negative || qoi < CS101_COT_INTERROGATED_BY_STATION ||
         qoi > CS101_COT_INTERROGATED_BY_GROUP_16) {
@@ -610,7 +610,7 @@ void Station::Impl::interrogation(CS101_ASDU asdu, int qoi)
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
 }
 
-void Station::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
+void SlaveSim::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
 {
     const int request = qcc & 0x3f; // 1..4 one group, 5 all
     if (mode == CommandMode::Negative || request < 1 || request > 5) {
@@ -625,7 +625,7 @@ void Station::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
 }
 
-void Station::Impl::read(CS101_ASDU asdu, int address)
+void SlaveSim::Impl::read(CS101_ASDU asdu, int address)
 {
     const auto it = points.find(address);
     if (mode == CommandMode::Negative || it == points.end()) {
@@ -639,7 +639,7 @@ void Station::Impl::read(CS101_ASDU asdu, int address)
     }
 }
 
-void Station::Impl::clockSync(CS101_ASDU asdu)
+void SlaveSim::Impl::clockSync(CS101_ASDU asdu)
 {
     const int ca = CS101_ASDU_getCA(asdu);
     const bool broadcast = ca == (config.sizeOfCA == 1 ? 0xff : 0xffff);
@@ -667,17 +667,17 @@ void Station::Impl::clockSync(CS101_ASDU asdu)
 
 // Select before execute: a select is remembered per address; an execute is accepted only after
 // a select of the same address and state, which it consumes.
-void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
+void SlaveSim::Impl::command(CS101_ASDU asdu, bool isDouble)
 {
     const ReceivedAsdu r = records.constLast();
     int object = 0;
     if (isDouble) {
-        object = r.ioa - ioa::DoubleCommandBase;
-        if (object < 1 || object > ioa::ObjectCount) {
+        object = r.ioa - ioa::kDoubleCommandBase;
+        if (object < 1 || object > ioa::kObjectCount) {
             answer(asdu, CS101_COT_UNKNOWN_IOA, true);
             return;
         }
-    } else if (r.ioa < ioa::FirstSingleCommand || r.ioa > ioa::LastSingleCommand) {
+    } else if (r.ioa < ioa::kFirstSingleCommand || r.ioa > ioa::kLastSingleCommand) {
         answer(asdu, CS101_COT_UNKNOWN_IOA, true);
         return;
     }
@@ -709,7 +709,7 @@ void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
     selections.erase(sel);
     answer(asdu, CS101_COT_ACTIVATION_CON, false);
     if (isDouble) {
-        const int stateAddress = ioa::ObjectStateBase + object;
+        const int stateAddress = ioa::kObjectStateBase + object;
         Point& state = points[stateAddress];
         state.value = double(r.value);
         queueEvent(makeObject(stateAddress, state, eventTag()).release());
@@ -726,7 +726,7 @@ void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
 // serving the link until the master's next FCB is the one the library expects, which costs at
 // most one extra frame (answered with "no data", or taken as user data and acknowledged).
 
-bool Station::Impl::readFrame(Frame& frame)
+bool SlaveSim::Impl::readFrame(Frame& frame)
 {
     SerialPort_setTimeout(port, 10);
     const int first = SerialPort_readByte(port);
@@ -782,14 +782,14 @@ bool Station::Impl::readFrame(Frame& frame)
     return true;
 }
 
-void Station::Impl::writeBytes(QByteArray bytes)
+void SlaveSim::Impl::writeBytes(QByteArray bytes)
 {
     if (portOpen && !bytes.isEmpty()) {
         SerialPort_write(port, reinterpret_cast<uint8_t*>(bytes.data()), 0, bytes.size());
     }
 }
 
-void Station::Impl::writeFixed(int control)
+void SlaveSim::Impl::writeFixed(int control)
 {
     QByteArray f;
     f.append(char(0x10));
@@ -805,7 +805,7 @@ void Station::Impl::writeFixed(int control)
     writeBytes(f);
 }
 
-void Station::Impl::writeVariable(int control, const QByteArray& data)
+void SlaveSim::Impl::writeVariable(int control, const QByteArray& data)
 {
     QByteArray body;
     body.append(char(control));
@@ -828,7 +828,7 @@ void Station::Impl::writeVariable(int control, const QByteArray& data)
     writeBytes(f);
 }
 
-void Station::Impl::processUserData(const QByteArray& data)
+void SlaveSim::Impl::processUserData(const QByteArray& data)
 {
     QByteArray copy = data; // the ASDU refers to this buffer and may rewrite its cause
     AsduPtr asdu(CS101_ASDU_createFromBuffer(CS101_Slave_getAppLayerParameters(slave),
@@ -838,7 +838,7 @@ void Station::Impl::processUserData(const QByteArray& data)
     }
 }
 
-void Station::Impl::serveLink()
+void SlaveSim::Impl::serveLink()
 {
     Frame f;
     if (!readFrame(f)) {
@@ -902,14 +902,14 @@ void Station::Impl::serveLink()
 
 // ---------------------------------------------------------------- Station
 
-Station::Station(const StationConfig& config) : d(std::make_unique<Impl>(config)) {}
+SlaveSim::SlaveSim(const Config& config) : d(std::make_unique<Impl>(config)) {}
 
-Station::~Station()
+SlaveSim::~SlaveSim()
 {
     stop();
 }
 
-bool Station::start()
+bool SlaveSim::start()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->running) {
@@ -928,7 +928,7 @@ bool Station::start()
     return true;
 }
 
-void Station::stop()
+void SlaveSim::stop()
 {
     d->running = false;
     if (d->thread.joinable()) {
@@ -938,53 +938,53 @@ void Station::stop()
     d->closeLine();
 }
 
-bool Station::isRunning() const
+bool SlaveSim::isRunning() const
 {
     return d->running;
 }
 
-QString Station::errorString() const
+QString SlaveSim::errorString() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->error;
 }
 
-const StationConfig& Station::config() const
+const Config& SlaveSim::config() const
 {
     return d->config; // never changed after construction
 }
 
-void Station::setLogHandler(LogHandler handler)
+void SlaveSim::setLogHandler(LogHandler handler)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->log = std::move(handler);
 }
 
-void Station::setCommandMode(CommandMode mode)
+void SlaveSim::setCommandMode(CommandMode mode)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->mode = mode;
 }
 
-CommandMode Station::commandMode() const
+CommandMode SlaveSim::commandMode() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->mode;
 }
 
-void Station::setLocalMode(bool local)
+void SlaveSim::setLocalMode(bool local)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    d->points[ioa::LocalRemote].value = local ? 1.0 : 0.0;
+    d->points[ioa::kLocalRemote].value = local ? 1.0 : 0.0;
 }
 
-bool Station::isLocalMode() const
+bool SlaveSim::isLocalMode() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->isLocal();
 }
 
-bool Station::setPointValue(int address, double value)
+bool SlaveSim::setPointValue(int address, double value)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -995,7 +995,7 @@ bool Station::setPointValue(int address, double value)
     return true;
 }
 
-std::optional<double> Station::pointValue(int address) const
+std::optional<double> SlaveSim::pointValue(int address) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -1005,7 +1005,7 @@ std::optional<double> Station::pointValue(int address) const
     return it->second.value;
 }
 
-void Station::Impl::injectEvent(int address, Kind kind, double value, bool withTime,
+void SlaveSim::Impl::injectEvent(int address, Kind kind, double value, bool withTime,
                                 std::optional<qint64> timeMs)
 {
     Point p{kind, value, 0};
@@ -1017,25 +1017,25 @@ void Station::Impl::injectEvent(int address, Kind kind, double value, bool withT
     queueEvent(makeObject(address, p, withTime ? eventTag() : TimeTag::None, timeMs).release());
 }
 
-void Station::injectSinglePoint(int address, bool value, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectSinglePoint(int address, bool value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->injectEvent(address, Kind::Single, value ? 1.0 : 0.0, withTime, timeMs);
 }
 
-void Station::injectDoublePoint(int address, int state, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectDoublePoint(int address, int state, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->injectEvent(address, Kind::Double, state & 3, withTime, timeMs);
 }
 
-void Station::injectMeasured(int address, float value, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectMeasured(int address, float value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->injectEvent(address, Kind::Measured, value, withTime, timeMs);
 }
 
-bool Station::injectPoint(int address, double value, std::optional<qint64> timeMs)
+bool SlaveSim::injectPoint(int address, double value, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -1046,25 +1046,25 @@ bool Station::injectPoint(int address, double value, std::optional<qint64> timeM
     return true;
 }
 
-void Station::pause()
+void SlaveSim::pause()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->paused = true;
 }
 
-void Station::resume()
+void SlaveSim::resume()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->paused = false;
 }
 
-bool Station::isPaused() const
+bool SlaveSim::isPaused() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->paused;
 }
 
-void Station::drainInput()
+void SlaveSim::drainInput()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->portOpen) {
@@ -1077,19 +1077,19 @@ void Station::drainInput()
     }
 }
 
-void Station::sendRawAsdu(const QByteArray& asdu)
+void SlaveSim::sendRawAsdu(const QByteArray& asdu)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->rawQueue.push_back(asdu);
 }
 
-bool Station::rawAsduPending() const
+bool SlaveSim::rawAsduPending() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return !d->rawQueue.empty();
 }
 
-bool Station::writeRawBytes(const QByteArray& bytes)
+bool SlaveSim::writeRawBytes(const QByteArray& bytes)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->portOpen) {
@@ -1099,13 +1099,13 @@ bool Station::writeRawBytes(const QByteArray& bytes)
     return true;
 }
 
-QVector<ReceivedAsdu> Station::received() const
+QVector<ReceivedAsdu> SlaveSim::received() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->records;
 }
 
-QVector<ReceivedAsdu> Station::received(int typeId) const
+QVector<ReceivedAsdu> SlaveSim::received(int typeId) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     QVector<ReceivedAsdu> out;
@@ -1117,13 +1117,13 @@ QVector<ReceivedAsdu> Station::received(int typeId) const
     return out;
 }
 
-void Station::clearReceived()
+void SlaveSim::clearReceived()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->records.clear();
 }
 
-std::optional<ReceivedAsdu> Station::waitForCommand(int typeId, int timeoutMs)
+std::optional<ReceivedAsdu> SlaveSim::waitForCommand(int typeId, int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(d->mutex);
     std::optional<ReceivedAsdu> found;
@@ -1139,10 +1139,10 @@ std::optional<ReceivedAsdu> Station::waitForCommand(int typeId, int timeoutMs)
     return found;
 }
 
-int Station::lastInterrogationAsduCount() const
+int SlaveSim::lastInterrogationAsduCount() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->lastInterrogationAsdus;
 }
 
-} // namespace sim
+} // namespace slavesim
