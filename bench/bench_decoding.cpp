@@ -74,6 +74,8 @@ int main()
     measure("M_SP_NA_1, 127 interrogated, SQ=1", makeAsdu(1, 20, 127, true, 1));
     measure("M_ME_NC_1, 30 interrogated, SQ=0", makeAsdu(13, 20, 30, false, 5));
     measure("M_ME_TF_1, 16 spontaneous, SQ=0", makeAsdu(36, 3, 16, false, 12));
+    // CP24 tags take the date and hour from the clock, read once per ASDU.
+    measure("M_ME_TB_1 (scaled, CP24), 26 spontaneous, SQ=0", makeAsdu(12, 3, 26, false, 6));
     measure("M_SP_NA_1 over-count (rejected before decoding)",
             makeAsdu(1, 3, 1, true, 1).replace(1, 1, QByteArray(1, char(0x80 | 100))));
     return 0;

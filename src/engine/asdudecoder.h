@@ -1,6 +1,7 @@
 #ifndef IEC101_ASDUDECODER_H
 #define IEC101_ASDUDECODER_H
 
+#include <QDateTime>
 #include <QVector>
 
 #include "infoobject.h"
@@ -17,13 +18,20 @@
 // (file transfer, security extensions, reserved and private type ids).
 int asduElementSize(int typeId);
 
-// Fills value and timestamp of an object already constructed from io.
-void decodeInformationObject(InformationObject io, int typeId, InfoObject& object);
+// Milliseconds since the epoch of the calendar fields a CP24 tag stands for, read as
+// UTC: the date and hour come from the master's clock (its local calendar fields),
+// the previous hour when the tag's minute is ahead of the clock's.
+qint64 completeCp24Time(CP24Time2a tag, const QDateTime& masterClock);
+
+// Fills value, quality, extra and timestamp of an object already constructed from io.
+// masterClock completes CP24 tags; a null one stands for the current local time.
+void decodeInformationObject(InformationObject io, int typeId, InfoObject& object,
+                             const QDateTime& masterClock = QDateTime());
 
 // One record per element of the ASDU, in order. Returns an empty vector for a
 // null ASDU, no elements, an unknown or variable-length type, an address size
 // outside 1..3, or a payload shorter than the declared elements need; elements
-// that the library cannot build are skipped.
-QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA);
+// that the library cannot build are skipped. masterClock as above.
+QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& masterClock = QDateTime());
 
 #endif // IEC101_ASDUDECODER_H

@@ -13,6 +13,7 @@
 #include "asdudecoder.h"
 #include "datacallbackwrapper.h"
 #include "metatypes.h"
+#include "objectkind.h"
 #include "protocolsettings.h"
 
 namespace iec101 {
@@ -290,20 +291,52 @@ void Iec101Network::dataReceived(const QVector<InfoObject>& objects)
     if (objects.isEmpty())
         return;
 
+    // All objects of one ASDU share type and cause. The type alone says whether they are
+    // data or a step of a command: a value the decoder could not render is still data.
     const InfoObject& first = objects.first();
-    if (first.spontaneous) {
-        spontaneousObjects += objects;
-        // Events wait until the pending command has delivered its answer.
-        if (busy)
-            return;
-    } else if (first.value.isValid() || first.typeId == C_CS_NA_1) {
-        requestedObjects += objects;
+    if (ObjectKind::isMonitoring(first.typeId)) {
+        if (first.spontaneous) {
+            spontaneousObjects += objects;
+            // Events wait until the pending command has delivered its answer.
+            if (busy)
+                return;
+        } else {
+            requestedObjects += objects;
+            // Data answers a Read; any other command only ends on its own confirmations.
+            if (busy && pendingCommand != Command::Read)
+                return;
+        }
+    } else if (busy && answersPendingCommand(first.typeId)) {
+        // The clock sync confirmation carries the time the slave was set to.
+        if (first.typeId == C_CS_NA_1)
+            requestedObjects += objects;
         advanceCommandState(first.typeId);
     } else {
-        // Confirmation or termination of a command: it only moves the command on.
-        advanceCommandState(first.typeId);
+        // A confirmation or termination of no pending command: a late echo (a broadcast
+        // clock sync confirmed after all) or a frame the slave repeats after a link
+        // recovery. Counted or kept, it would end or fill the next command's response.
+        return;
     }
     checkCommandProgress();
+}
+
+bool Iec101Network::answersPendingCommand(int typeId) const
+{
+    switch (pendingCommand) {
+    case Command::Read:
+        return typeId == C_RD_NA_1;
+    case Command::Interrogation:
+        return typeId == C_IC_NA_1;
+    case Command::CounterInterrogation:
+        return typeId == C_CI_NA_1;
+    case Command::Single:
+        return typeId == C_SC_NA_1;
+    case Command::Double:
+        return typeId == C_DC_NA_1;
+    case Command::ClockSync:
+        return typeId == C_CS_NA_1;
+    }
+    return false;
 }
 
 void Iec101Network::finishCommand()
@@ -429,9 +462,6 @@ void Iec101Network::sendClockSync(bool broadcast)
 
 void Iec101Network::advanceCommandState(int typeId)
 {
-    // Only a pending command moves on. After a link recovery the slave may repeat its
-    // last confirmation or termination; counting it while idle would leave a step
-    // behind and make the operator's next command fail on its time-out.
     if (!busy)
         return;
     switch (typeId) {

@@ -94,6 +94,7 @@ private:
     void sendSingleCommand(const QVector<int>& values, bool select);
     void sendDoubleCommand(const QVector<int>& values, bool select);
     void sendClockSync(bool broadcast);
+    bool answersPendingCommand(int typeId) const;
     void advanceCommandState(int typeId);
     void checkCommandProgress();
     void sendNextCommand();

@@ -11,14 +11,37 @@
 // pull the library's headers into a host application.
 typedef struct sInformationObject* InformationObject;
 
-// One decoded information object out of one received ASDU.
-// An invalid `value` marks a command confirmation rather than process data;
-// `timestamp` is milliseconds since the epoch of the slave's calendar fields read as UTC.
+// One decoded information object out of one received ASDU. ObjectText renders it.
+//   value       the element's value: bool (single points), int (double points, step
+//               positions, scaled values, counter readings, protection event states,
+//               cause of initialisation), uint (bitstrings, packed protection events and
+//               packed single points), float (normalized and short floating-point values).
+//               Invalid when the element carries none (command confirmations).
+//   timestamp   milliseconds since the epoch of the slave's calendar fields read as UTC;
+//               CP24 tags are completed with the master's date and hour.
+//   spontaneous the slave sent it unasked: cause spontaneous, initialised or return information.
+//   quality     the element's quality bits as sent (see QualityFlag).
+//   extra       sequence number of a counter reading; 1 for a step position in transient
+//               state; elapsed, relay or operating time in ms of protection events.
 struct IEC101VIEW_EXPORT InfoObject
 {
+    // Bits of `quality`. Points, measured values and bitstrings carry a QDS, protection
+    // events a QDP (EI instead of OV); integrated totals the flags of their counter
+    // reading, where 0x20 means carry and 0x40 adjusted.
+    enum QualityFlag : quint8 {
+        Overflow = 0x01,
+        ElapsedTimeInvalid = 0x08,
+        Blocked = 0x10,
+        Substituted = 0x20,
+        NotTopical = 0x40,
+        Invalid = 0x80,
+        Carry = 0x20,
+        Adjusted = 0x40,
+    };
+
     InfoObject() = default;
     // Takes the address from the library object and the type from its ASDU;
-    // value, timestamp and spontaneous are filled by the decoder.
+    // the other fields are filled by the decoder.
     InfoObject(InformationObject io, int typeId);
 
     int address = 0;
@@ -26,6 +49,8 @@ struct IEC101VIEW_EXPORT InfoObject
     QVariant value;
     QVariant timestamp;
     bool spontaneous = false;
+    quint8 quality = 0;
+    quint16 extra = 0;
 };
 
 Q_DECLARE_METATYPE(InfoObject)

@@ -4,15 +4,129 @@
 
 #include <iec60870_common.h>
 
+namespace {
+
+struct Flag
+{
+    quint8 bit;
+    const char* name;
+};
+
+// Flags in the order they are shown, per kind of quality descriptor.
+constexpr Flag kQdsFlags[] = {{0x80, "IV"}, {0x40, "NT"}, {0x20, "SB"}, {0x10, "BL"}, {0x01, "OV"}};
+constexpr Flag kQdpFlags[] = {{0x80, "IV"}, {0x40, "NT"}, {0x20, "SB"}, {0x10, "BL"}, {0x08, "EI"}};
+constexpr Flag kCounterFlags[] = {{0x20, "CY"}, {0x40, "CA"}, {0x80, "IV"}};
+
+template <size_t N> QString flagText(quint8 quality, const Flag (&flags)[N])
+{
+    QString text;
+    for (const Flag& flag : flags) {
+        if (!(quality & flag.bit))
+            continue;
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
+        text += QLatin1String(flag.name);
+    }
+    return text;
+}
+
+// Up to six significant digits, exponent form from a million on: how values have always read.
+QString numberText(double value)
+{
+    if (!qIsFinite(value))
+        return QStringLiteral("?");
+    return QStringLiteral("%1").arg(value, 0, 'g', -1);
+}
+
+QString hexText(uint value, int digits)
+{
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+QString initialisationText(int coi)
+{
+    static const char* const causes[] = {"local power on", "local manual reset", "remote reset"};
+    const int cause = coi & 0x7f;
+    QString text = cause < 3 ? QLatin1String(causes[cause]) : QStringLiteral("cause %1").arg(cause);
+    if (coi & 0x80)
+        text += QStringLiteral(", after parameter change");
+    return text;
+}
+
+} // namespace
+
 namespace ObjectText {
 
 QString valueText(const InfoObject& object)
 {
-    // Short floats (with or without time tag) as doubles; points and counters as ints.
-    const double value = (object.typeId == M_ME_NC_1 || object.typeId == M_ME_TF_1)
-                             ? object.value.toDouble()
-                             : static_cast<double>(object.value.toInt());
-    return QStringLiteral("%1").arg(value, 0, 'g', -1);
+    const QString flags = qualityText(object);
+    const QString value = plainValueText(object);
+    return flags.isEmpty() ? value : value + QStringLiteral(" [") + flags + QLatin1Char(']');
+}
+
+QString plainValueText(const InfoObject& object)
+{
+    const QVariant& value = object.value;
+    if (!value.isValid())
+        return QStringLiteral("?");
+    switch (object.typeId) {
+    case M_ME_NA_1:
+    case M_ME_TA_1:
+    case M_ME_TD_1:
+    case M_ME_ND_1:
+    case M_ME_NC_1:
+    case M_ME_TC_1:
+    case M_ME_TF_1:
+        return numberText(value.toDouble());
+    case M_ME_NB_1:
+    case M_ME_TB_1:
+    case M_ME_TE_1:
+        return QString::number(value.toInt());
+    case M_ST_NA_1:
+    case M_ST_TA_1:
+    case M_ST_TB_1:
+        return QString::number(value.toInt()) + (object.extra ? QStringLiteral(" (transient)") : QString());
+    case M_BO_NA_1:
+    case M_BO_TA_1:
+    case M_BO_TB_1:
+    case M_PS_NA_1:
+        return hexText(value.toUInt(), 8);
+    case M_EP_TA_1:
+    case M_EP_TD_1:
+        return QStringLiteral("%1 (%2 ms)").arg(value.toInt()).arg(object.extra);
+    case M_EP_TB_1:
+    case M_EP_TC_1:
+    case M_EP_TE_1:
+    case M_EP_TF_1:
+        return QStringLiteral("0x%1 (%2 ms)").arg(hexText(value.toUInt(), 2)).arg(object.extra);
+    case M_EI_NA_1:
+        return initialisationText(value.toInt());
+    default:
+        // Points, double points and counter readings are whole numbers.
+        return numberText(double(value.toInt()));
+    }
+}
+
+QString qualityText(const InfoObject& object)
+{
+    switch (object.typeId) {
+    case M_ME_ND_1:
+    case M_EI_NA_1:
+        return QString();
+    case M_IT_NA_1:
+    case M_IT_TA_1:
+    case M_IT_TB_1:
+        return flagText(object.quality, kCounterFlags);
+    case M_EP_TA_1:
+    case M_EP_TB_1:
+    case M_EP_TC_1:
+    case M_EP_TD_1:
+    case M_EP_TE_1:
+    case M_EP_TF_1:
+        return flagText(object.quality, kQdpFlags);
+    default:
+        return flagText(object.quality, kQdsFlags);
+    }
 }
 
 QString typeText(int typeId)

@@ -12,9 +12,20 @@
 // object reads the same wherever it appears.
 namespace ObjectText {
 
-// The object's value: measured values as doubles, everything else as integers,
-// six significant digits ("%g"-like); an object without a value reads "0".
+// The value, followed by the quality flags in brackets when any is set: "230.5 [IV NT]".
 QString valueText(const InfoObject& object);
+
+// The value alone. Points and integrated totals as numbers of up to six significant
+// digits ("%g"-like); normalized and short floating-point values the same way;
+// scaled values as integers; step positions with " (transient)" while in transit;
+// bitstrings and packed single points as 8 hex digits; protection events as state and
+// elapsed time ("2 (120 ms)"), packed ones as hex octet and time ("0x21 (120 ms)");
+// end of initialisation as its cause. "?" for a value that cannot be rendered.
+QString plainValueText(const InfoObject& object);
+
+// The quality flags that are set, in a fixed order and separated by spaces: IV NT SB
+// BL EI OV as the type has them, CY CA IV for integrated totals; empty when good.
+QString qualityText(const InfoObject& object);
 
 // Type name and number, for example "M_SP_TB_1 (30)".
 QString typeText(int typeId);

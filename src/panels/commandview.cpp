@@ -313,6 +313,7 @@ void CommandView::setLocalMode(bool local)
         localRemoteEdit->setText(QStringLiteral("Remote mode. Select object to control"));
     }
     localRemoteEdit->setStyleSheet(QLatin1String(kStatusStyle));
+    localRemoteEdit->setCursorPosition(0);
 }
 
 void CommandView::showObjectState(int value)
@@ -370,4 +371,6 @@ void CommandView::resetState()
     repeatTimer.stop();
     setLocalMode(true);
     localRemoteEdit->setText(QStringLiteral("Unknown local/remote state (try read IOA 65537)"));
+    // The field is narrower than this text: show its beginning, not its end.
+    localRemoteEdit->setCursorPosition(0);
 }

@@ -10,8 +10,9 @@ class QGroupBox;
 class QStandardItemModel;
 class QTreeView;
 
-// Log of the objects the slave reports spontaneously, newest first: time tag as
-// the slave sent it, type name and number, address and value text.
+// Log of the objects the slave reports unasked (spontaneous events, its end of
+// initialisation, return information), newest first: time tag as the slave sent it,
+// type name and number, address and value text with its quality flags.
 class EventView : public QWidget
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QColor>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -12,12 +13,15 @@
 #include <QSignalBlocker>
 #include <QStandardItem>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "objectkind.h"
 #include "objecttext.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -42,6 +46,48 @@ const QBrush& addressBrush()
     return brush;
 }
 
+// Text colours that read at 4.5:1 or better on the backgrounds above (WCAG): white on
+// #505050 and dark cyan, black on dark gray, where no light colour reaches 4.5:1.
+const QBrush& valueTextBrush()
+{
+    static const QBrush brush(Qt::white);
+    return brush;
+}
+
+const QBrush& addressTextBrush()
+{
+    static const QBrush brush(Qt::black);
+    return brush;
+}
+
+int addressAt(const QStandardItemModel* model, int row)
+{
+    const QStandardItem* cell = model->item(row, 0);
+    return cell ? cell->text().toInt(nullptr, 10) : 0;
+}
+
+// Binary search, the tables being sorted by address: the row of the address, or the
+// row where it belongs.
+int lowerBound(const QStandardItemModel* model, int address)
+{
+    int lo = 0;
+    int hi = model->rowCount();
+    while (lo < hi) {
+        const int mid = (lo + hi) >> 1;
+        if (addressAt(model, mid) < address)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+int findRow(const QStandardItemModel* model, int address)
+{
+    const int row = lowerBound(model, address);
+    return row < model->rowCount() && addressAt(model, row) == address ? row : -1;
+}
+
 // A value cell. Its serial names the highlight it was created with (0: none), so a
 // highlight timer recognises its own cell and never a later one, even one that
 // reuses the freed address of an earlier item.
@@ -52,6 +98,7 @@ public:
         : QStandardItem(text), serial(highlight)
     {
         setBackground(background);
+        setForeground(valueTextBrush());
     }
     const quint64 serial;
 };
@@ -62,7 +109,6 @@ ResponseView::ResponseView(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("responseView"));
     makeResponseBox();
-    fillTypeMaps();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(responseBox);
@@ -87,6 +133,10 @@ void ResponseView::makeResponseBox()
     makeTable(doubleModel, doubleView, responseBox, tr("Double"));
     makeTable(measuredModel, measuredView, responseBox, tr("Measured"));
     makeTable(totalModel, totalView, responseBox, tr("Intergrated total"));
+    modelViews.insert(singleModel, singleView);
+    modelViews.insert(doubleModel, doubleView);
+    modelViews.insert(measuredModel, measuredView);
+    modelViews.insert(totalModel, totalView);
     singleView->setObjectName(QStringLiteral("singleView"));
     doubleView->setObjectName(QStringLiteral("doubleView"));
     measuredView->setObjectName(QStringLiteral("measuredView"));
@@ -116,23 +166,38 @@ void ResponseView::makeTable(QStandardItemModel*& model, QTableView*& view, QWid
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setModel(model);
     clearTable(model);
-    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // The address column just as wide as the widest address (3 octets) or its title,
+    // the rest for the value and its title. The sizes hold for the sections that every
+    // clearing of the model creates anew.
+    QHeaderView* header = view->horizontalHeader();
+    const QFontMetrics metrics = header->fontMetrics();
+    const int addressWidth = qMax(metrics.horizontalAdvance(QStringLiteral("16777215")),
+                                  metrics.horizontalAdvance(QStringLiteral("Address")));
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setDefaultSectionSize(addressWidth + 2 * metrics.averageCharWidth());
+    header->setStretchLastSection(true);
+    // Row numbers say nothing the address does not; the value needs the room.
+    view->verticalHeader()->hide();
+    // Never narrower than both column titles and the scroll bar of a long table: the
+    // layout shares out the rest, so a title such as "Intergrated total" stays whole.
+    view->setMinimumWidth(header->defaultSectionSize() + header->sectionSizeHint(1) + 2 * view->frameWidth() +
+                          view->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
-void ResponseView::fillTypeMaps()
+QStandardItemModel* ResponseView::tableFor(int typeId) const
 {
-    typeModels.insert(1, singleModel);    // M_SP_NA_1
-    typeModels.insert(30, singleModel);   // M_SP_TB_1
-    typeModels.insert(3, doubleModel);    // M_DP_NA_1
-    typeModels.insert(31, doubleModel);   // M_DP_TB_1
-    typeModels.insert(13, measuredModel); // M_ME_NC_1
-    typeModels.insert(36, measuredModel); // M_ME_TF_1
-    typeModels.insert(15, totalModel);    // M_IT_NA_1
-    typeModels.insert(37, totalModel);    // M_IT_TB_1
-    modelViews.insert(singleModel, singleView);
-    modelViews.insert(doubleModel, doubleView);
-    modelViews.insert(measuredModel, measuredView);
-    modelViews.insert(totalModel, totalView);
+    switch (ObjectKind::kindOf(typeId)) {
+    case ObjectKind::SinglePoint:
+        return singleModel;
+    case ObjectKind::DoublePoint:
+        return doubleModel;
+    case ObjectKind::Measured:
+        return measuredModel;
+    case ObjectKind::IntegratedTotal:
+        return totalModel;
+    default:
+        return nullptr;
+    }
 }
 
 void ResponseView::clearResponses()
@@ -165,31 +230,12 @@ void ResponseView::clearTable(QStandardItemModel* model)
     model->setHorizontalHeaderLabels({QStringLiteral("Address"), model->objectName()});
 }
 
-int ResponseView::findRow(const InfoObject& object, QStandardItemModel* model) const
-{
-    // Binary search: rows of one kind arrive in ascending address order.
-    int lo = 0;
-    int hi = model->rowCount() - 1;
-    while (lo <= hi) {
-        const int mid = (lo + hi) >> 1;
-        const QStandardItem* cell = model->item(mid, 0);
-        const int key = cell ? cell->text().toInt(nullptr, 10) : 0;
-        if (object.address > key)
-            lo = mid + 1;
-        else if (object.address == key)
-            return mid;
-        else
-            hi = mid - 1;
-    }
-    return -1;
-}
-
-void ResponseView::startHighlight(QStandardItemModel* model, int row, QStandardItem* item)
+void ResponseView::startHighlight(QStandardItemModel* model, int row, int address, QStandardItem* item)
 {
     if (highlightModel != model)
         startHighlightTimer();
     highlightModel = model;
-    pendingHighlights.append({row, static_cast<ValueItem*>(item)->serial});
+    pendingHighlights.append({row, address, static_cast<ValueItem*>(item)->serial});
     if (!updatedIndex.isValid())
         updatedIndex = model->index(row, 1);
 }
@@ -203,8 +249,13 @@ void ResponseView::startHighlightTimer()
     QStandardItemModel* model = highlightModel;
     QTimer::singleShot(kHighlightMs, Qt::CoarseTimer, model, [model, cells = std::move(pendingHighlights)]() {
         for (const Highlight& cell : cells) {
-            // Restore only if the cell still holds the item of this highlight.
+            // Restore only if the cell still holds the item of this highlight; a row
+            // inserted since has moved it down, and its address finds it again.
             auto* current = dynamic_cast<ValueItem*>(model->item(cell.row, 1));
+            if (!current || current->serial != cell.serial) {
+                const int row = findRow(model, cell.address);
+                current = row >= 0 ? dynamic_cast<ValueItem*>(model->item(row, 1)) : nullptr;
+            }
             if (current && current->serial == cell.serial)
                 current->setBackground(valueBrush());
         }
@@ -227,19 +278,43 @@ void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object
     }
     const QModelIndex cell = model->index(row, 1);
     Q_EMIT model->dataChanged(cell, cell);
-    startHighlight(model, row, item);
+    startHighlight(model, row, object.address, item);
 }
 
-void ResponseView::addRow(QStandardItemModel* model, const InfoObject& object, bool highlight)
+void ResponseView::insertRow(QStandardItemModel* model, const InfoObject& object, int row, bool highlight)
 {
     auto* addressItem = new QStandardItem(QStringLiteral("%1").arg(object.address));
     addressItem->setBackground(addressBrush());
+    addressItem->setForeground(addressTextBrush());
     auto* valueItem = highlight
                           ? new ValueItem(ObjectText::valueText(object), highlightBrush(), ++highlightSerial)
                           : new ValueItem(ObjectText::valueText(object), valueBrush(), 0);
-    model->appendRow(QList<QStandardItem*>{addressItem, valueItem});
+    model->insertRow(row, QList<QStandardItem*>{addressItem, valueItem});
     if (highlight)
-        startHighlight(model, model->rowCount() - 1, valueItem);
+        startHighlight(model, row, object.address, valueItem);
+}
+
+void ResponseView::replaceTable(QStandardItemModel* model, QVector<InfoObject> objects)
+{
+    // Each address once, in ascending order, whatever order the slave sent them in.
+    const auto byAddress = [](const InfoObject& a, const InfoObject& b) {
+        return a.address < b.address;
+    };
+    if (!std::is_sorted(objects.cbegin(), objects.cend(), byAddress))
+        std::stable_sort(objects.begin(), objects.end(), byAddress);
+    QVector<int> listed(model->rowCount());
+    for (int row = 0; row < listed.size(); ++row)
+        listed[row] = addressAt(model, row);
+    clearTable(model);
+    for (int i = 0; i < objects.size(); ++i) {
+        // Of an address reported twice, the later value counts.
+        if (i + 1 < objects.size() && objects.at(i + 1).address == objects.at(i).address)
+            continue;
+        const InfoObject& object = objects.at(i);
+        // Rows the table listed before light up: they are what a repeated interrogation refreshed.
+        insertRow(model, object, model->rowCount(),
+                  std::binary_search(listed.cbegin(), listed.cend(), object.address));
+    }
 }
 
 void ResponseView::scrollToUpdated(QTableView* view)
@@ -252,42 +327,31 @@ void ResponseView::scrollToUpdated(QTableView* view)
 
 void ResponseView::updateObject(const InfoObject& object, int readAddress)
 {
-    QStandardItemModel* model = typeModels.value(object.typeId, nullptr);
+    QStandardItemModel* model = tableFor(object.typeId);
     if (!model)
         return;
-    const int row = findRow(object, model);
-    if (row >= 0) {
+    const int row = lowerBound(model, object.address);
+    if (row < model->rowCount() && addressAt(model, row) == object.address)
         updateRow(model, object, row);
-    } else if (object.address == readAddress) {
-        // A read of an address the table does not list replaces the table with that one row.
-        clearTable(model);
-        addRow(model, object, false);
-    }
+    else if (object.address == readAddress)
+        insertRow(model, object, row, false);
     startHighlightTimer();
     scrollToUpdated(modelViews.value(model));
 }
 
 void ResponseView::updateObjects(const QVector<InfoObject>& objects)
 {
-    // Runs of consecutive objects of one type each replace their table. A run is
-    // highlighted when the table already listed its first address (a repeated interrogation).
-    QStandardItemModel* runModel = nullptr;
-    bool known = false;
-    for (int i = 0; i < objects.size(); ++i) {
-        const InfoObject& object = objects.at(i);
-        if (i == 0 || object.typeId != objects.at(i - 1).typeId) {
-            if (runModel)
-                scrollToUpdated(modelViews.value(runModel));
-            runModel = typeModels.value(object.typeId, nullptr);
-            if (!runModel)
-                continue;
-            known = findRow(object, runModel) >= 0;
-            clearTable(runModel);
-        }
-        if (runModel)
-            addRow(runModel, object, known);
+    QMap<QStandardItemModel*, QVector<InfoObject>> perTable;
+    for (const InfoObject& object : objects) {
+        if (QStandardItemModel* model = tableFor(object.typeId))
+            perTable[model].append(object);
+    }
+    for (QStandardItemModel* model : {singleModel, doubleModel, measuredModel, totalModel}) {
+        const auto table = perTable.constFind(model);
+        if (table == perTable.cend())
+            continue;
+        replaceTable(model, *table);
+        scrollToUpdated(modelViews.value(model));
     }
     startHighlightTimer();
-    if (runModel)
-        scrollToUpdated(modelViews.value(runModel));
 }

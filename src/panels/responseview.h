@@ -16,9 +16,10 @@ class QStandardItemModel;
 class QTableView;
 
 // Latest value of every monitored object in four tables (single points, double
-// points, measured values, integrated totals). Interrogations load the tables,
-// reads and spontaneous objects update single rows with a three-second highlight;
-// a packet counter and a "Ready" indicator follow the finished responses.
+// points, measured values, integrated totals), each sorted by address. Interrogations
+// load the tables, reads and spontaneous objects update single rows with a
+// three-second highlight; a packet counter and a "Ready" indicator follow the
+// finished responses.
 class ResponseView : public QWidget
 {
     Q_OBJECT
@@ -28,22 +29,24 @@ public:
     void clearResponses();
     void clearReady();
     void responseFinished(bool initialDataReady);
+    // A read answer or an event: updates the row of its address; the answer to a Read of
+    // an address the table does not list yet (readAddress) gets a row of its own.
     void updateObject(const InfoObject& object, int readAddress);
+    // An interrogation result: each table it has objects for is replaced with them.
     void updateObjects(const QVector<InfoObject>& objects);
 
 private:
     void makeResponseBox();
     void makeTable(QStandardItemModel*& model, QTableView*& view, QWidget* parent, const QString& title);
-    void fillTypeMaps();
+    QStandardItemModel* tableFor(int typeId) const;
     void clearTable(QStandardItemModel* model);
-    int findRow(const InfoObject& object, QStandardItemModel* model) const;
+    void replaceTable(QStandardItemModel* model, QVector<InfoObject> objects);
     void updateRow(QStandardItemModel* model, const InfoObject& object, int row);
-    void addRow(QStandardItemModel* model, const InfoObject& object, bool highlight);
+    void insertRow(QStandardItemModel* model, const InfoObject& object, int row, bool highlight);
     void scrollToUpdated(QTableView* view);
-    void startHighlight(QStandardItemModel* model, int row, QStandardItem* item);
+    void startHighlight(QStandardItemModel* model, int row, int address, QStandardItem* item);
     void startHighlightTimer();
 
-    QMap<int, QStandardItemModel*> typeModels;
     QMap<QStandardItemModel*, QTableView*> modelViews;
     QGroupBox* responseBox = nullptr;
     QLineEdit* packetCountEdit = nullptr;
@@ -65,6 +68,7 @@ private:
     struct Highlight
     {
         int row;
+        int address; // finds the cell again if rows were inserted above it meanwhile
         quint64 serial;
     };
     quint64 highlightSerial = 0;

@@ -27,12 +27,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 #include "commandview.h"
 #include "eventview.h"
 #include "iec101network.h"
 #include "metatypes.h"
+#include "objectkind.h"
 #include "protocolsettings.h"
 #include "responseview.h"
 #include "serialdialog.h"
@@ -350,6 +352,8 @@ void Iec101View::linkLayerStateChanged(const QString& state)
         statusLineEdit->setStyleSheet(kYellowStyle);
     }
     statusLineEdit->setText(state);
+    // A text too long for the field shows its beginning.
+    statusLineEdit->setCursorPosition(0);
 }
 
 void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
@@ -363,20 +367,19 @@ void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
 
 void Iec101View::requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType)
 {
-    switch (commandType) {
-    case Command::Read:
-        if (!objects.isEmpty())
-            readResponseReady(objects.first());
-        break;
-    case Command::Interrogation:
-    case Command::CounterInterrogation:
+    if (commandType == Command::Interrogation || commandType == Command::CounterInterrogation) {
         interrogationResponseReady(objects);
-        break;
-    case Command::ClockSync:
-        commandView->timeSyncReady(objects.isEmpty() ? InfoObject() : objects.first());
-        break;
-    default:
-        break;
+        return;
+    }
+    if (commandType == Command::ClockSync) {
+        const auto echo = std::find_if(objects.cbegin(), objects.cend(),
+                                       [](const InfoObject& object) { return object.typeId == C_CS_NA_1; });
+        commandView->timeSyncReady(echo == objects.cend() ? InfoObject() : *echo);
+    }
+    // The answer to a Read, and data the slave sent besides a command's confirmations.
+    for (const InfoObject& object : objects) {
+        if (ObjectKind::isMonitoring(object.typeId))
+            readResponseReady(object);
     }
 }
 
@@ -392,10 +395,20 @@ void Iec101View::responseEnded(Command::CommandType commandType)
 
 void Iec101View::readResponseReady(const InfoObject& object)
 {
-    commandView->checkLocalRemoteSwitch(object.address, object.value.toBool());
-    commandView->checkObjectState(object.address, object.value.toInt());
+    showSwitchStates(object, true);
     const int readAddress = commandView->takeRequestedReadAddress();
     responseView->updateObject(object, readAddress);
+}
+
+void Iec101View::showSwitchStates(const InfoObject& object, bool localRemote)
+{
+    // The local/remote switch is a single point and the switching devices are double
+    // points, whichever variant of time tag the slave sends them with.
+    const ObjectKind::Kind kind = ObjectKind::kindOf(object.typeId);
+    if (localRemote && kind == ObjectKind::SinglePoint)
+        commandView->checkLocalRemoteSwitch(object.address, object.value.toBool());
+    if (kind == ObjectKind::DoublePoint)
+        commandView->checkObjectState(object.address, object.value.toInt());
 }
 
 void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
@@ -412,10 +425,9 @@ void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
     if (objects.isEmpty())
         return;
 
-    const InfoObject& first = objects.first();
-    commandView->checkLocalRemoteSwitch(first.address, first.value.toBool());
-    for (const InfoObject& object : objects)
-        commandView->checkObjectState(object.address, object.value.toInt());
+    // Of an interrogation result, only a first object can tell the local/remote mode.
+    for (int i = 0; i < objects.size(); ++i)
+        showSwitchStates(objects.at(i), i == 0);
     responseView->updateObjects(objects);
 }
 

@@ -69,6 +69,7 @@ private:
     void getRegistryValue();
     void makeSettingDialog();
     void disableConnectBox(bool disable);
+    void showSwitchStates(const InfoObject& object, bool localRemote);
 
     QSettings settings;
     QThread workerThread;

@@ -27,12 +27,27 @@ slavesim::Config awayFromDefaults()
     config.linkAddress = 3;
     config.linkAddressLength = 1;
     config.sizeOfCOT = 1;
+    // A station as found on the lines: scaled measured values, step positions and
+    // bitstrings, CP24 time tags, quality flags on a few points.
+    config.profile = slavesim::Profile::Field;
+    config.measuredFormat = slavesim::MeasuredFormat::Scaled;
+    config.quality = {{1003, 0x10}, {ioa::kFirstMeasured, 0xc0}, {5002, 0x20}};
     return config;
 }
 
 bool showsIcon(QLabel* label, const QString& resource)
 {
     return label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(resource).toImage();
+}
+
+// A table as "address:value" rows joined by "|".
+QString tableText(const ViewDriver& driver, const char* tableName)
+{
+    const QAbstractItemModel* model = driver.widget<QTableView>(tableName)->model();
+    QStringList rows;
+    for (int row = 0; row < model->rowCount(); ++row)
+        rows << model->index(row, 0).data().toString() + ':' + model->index(row, 1).data().toString();
+    return rows.join('|');
 }
 
 // Text of the value cell of the row for `address`, or a null string.
@@ -101,15 +116,36 @@ void TestSession::connectDeliversInitialData()
     QVERIFY(!driver->widget<QComboBox>("portComboBox")->isEnabled());
     QVERIFY(!driver->widget<QDialog>("settingDialog")->isEnabled());
 
-    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"})
-        QVERIFY2(driver->widget<QTableView>(table)->model()->rowCount() > 0, table);
+    // Every table sorted by address, whatever order the slave sent; types share tables.
+    QCOMPARE(tableText(*driver, "singleView"),
+             "1001:0|1002:1|1003:0 [BL]|1004:1|1005:0|1006:1|1007:0|1008:1|1009:0|1010:1|65537:0");
+    QStringList doubles;
+    for (int n = 1; n <= ioa::kObjectCount; ++n)
+        doubles << QStringLiteral("%1:%2").arg(ioa::kObjectStateBase + n).arg(n % 2 ? 1 : 2);
+    QCOMPARE(tableText(*driver, "doubleView"), doubles.join('|'));
+    QCOMPARE(tableText(*driver, "measuredView"), "3001:5|3002:-3 (transient)|4001:2305 [IV NT]|4002:4998|"
+                                                 "4003:-1225|4004:5|4005:10000|4501:0000A5A5|4502:80000001");
+    QCOMPARE(tableText(*driver, "totalView"), "5001:1000|5002:2000 [CY]|5003:3000|5004:4000");
+    // At the host program's size every column title fits.
+    driver->view()->resize(1200, 880);
+    QTest::qWait(50);
+    for (const char* table : {"singleView", "doubleView", "measuredView", "totalView"}) {
+        const QHeaderView* header = driver->widget<QTableView>(table)->horizontalHeader();
+        for (int column : {0, 1})
+            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column), table);
+    }
+    // The slave reports its switch first: the interrogation tells the mode.
+    QCOMPARE(driver->widget<QLineEdit>("localRemoteEdit")->text(), "Remote mode. Select object to control");
+    // It said it had started; the log shows it.
+    const QAbstractItemModel* events = driver->widget<QTreeView>("eventTree")->model();
+    QVERIFY(!events->match(events->index(0, 3), Qt::DisplayRole, "local power on").isEmpty());
 }
 
 void TestSession::readLocalRemote_data()
 {
     QTest::addColumn<bool>("local");
     QTest::addColumn<QString>("statusText");
-    QTest::addColumn<QString>("tableText");
+    QTest::addColumn<QString>("rowText");
     // Remote last: the tests after this one command the slave.
     QTest::newRow("local") << true << "Toggle local/remote switch to enable buttons"
                            << "1";
@@ -121,7 +157,7 @@ void TestSession::readLocalRemote()
 {
     QFETCH(bool, local);
     QFETCH(QString, statusText);
-    QFETCH(QString, tableText);
+    QFETCH(QString, rowText);
     line.slave().setLocalMode(local);
 
     driver->widget<QLineEdit>("readAddressEdit")->setText(QStringLiteral("65537"));
@@ -129,7 +165,9 @@ void TestSession::readLocalRemote()
 
     QTRY_COMPARE_WITH_TIMEOUT(driver->widget<QLineEdit>("localRemoteEdit")->text(), statusText,
                               kAnswerTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(tableValue(*driver, "singleView", 65537), tableText, kAnswerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(tableValue(*driver, "singleView", 65537), rowText, kAnswerTimeout);
+    // The answer updates its row; the other rows stay.
+    QCOMPARE(driver->widget<QTableView>("singleView")->model()->rowCount(), 11);
 }
 
 void TestSession::objectStateIcon_data()
@@ -205,6 +243,10 @@ void TestSession::spontaneousEventReachesLogAndTable()
     QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), before + 1, kAnswerTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(tableValue(*driver, "singleView", address), QString::number(int(value)),
                               kAnswerTimeout);
+    // A CP24 tag, completed with the master's date and hour.
+    QCOMPARE(events->index(0, 1).data().toString(), "M_SP_TA_1 (2)");
+    const QDateTime tagged = QDateTime::fromString(events->index(0, 0).data().toString(), Qt::TextDate);
+    QVERIFY2(qAbs(tagged.secsTo(QDateTime::currentDateTime())) < 120, qPrintable(tagged.toString()));
 }
 
 void TestSession::disconnectShowsNotice()

@@ -5,6 +5,7 @@
 #include "enginefixture.h"
 #include "iec101network.h"
 #include "linerelay.h"
+#include "objecttext.h"
 
 using slavesim::CommandMode;
 Q_DECLARE_METATYPE(slavesim::CommandMode)
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void command_data();
     void command();
     void queueRules();
+    void dataNeverMovesACommand();
     void settingsAndClockSync_data();
     void settingsAndClockSync();
     void portGone_data();
@@ -254,6 +256,25 @@ void TestIec101Network::queueRules()
     QCOMPARE(f.countEvents("ended Read"), 1);
 }
 
+// Data that arrives while a command waits for its confirmation is data, whatever its
+// value: it goes with the response, and neither ends the command nor repeats its execute.
+void TestIec101Network::dataNeverMovesACommand()
+{
+    EngineFixture f;
+    QVERIFY(f.bringUp());
+    f.events.clear();
+    f.slave().setCommandMode(CommandMode::AnswerSelectOnly);
+    Q_EMIT f.sendCommand(Command::Single, {ioa::kFirstSingleCommand, 1});
+    QTRY_COMPARE_WITH_TIMEOUT(f.slave().received(C_SC_NA_1).size(), 2, kLong);
+    // A short float that is not a number (cause 5, address 4001), answering nothing.
+    f.slave().sendRawAsdu(bytes({13, 0x01, 5, 0, 1, 0, 0xa1, 0x0f, 0, 0, 0, 0xc0, 0x7f, 0}));
+    QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Single"), kLong);
+    QCOMPARE(f.events, QStringList({"status " + kCommandFail, "requested Single 1", "ended Single"}));
+    QCOMPARE(f.slave().received(C_SC_NA_1).size(), 2);
+    QCOMPARE(f.lastRequested().first().address, ioa::kFirstMeasured);
+    QCOMPARE(ObjectText::valueText(f.lastRequested().first()), QStringLiteral("?"));
+}
+
 void TestIec101Network::settingsAndClockSync_data()
 {
     QTest::addColumn<QVector<int>>("settings"); // CA, its size, link address, its size, IOA size, COT size
@@ -275,6 +296,8 @@ void TestIec101Network::settingsAndClockSync()
     QFETCH(QByteArray, frame);
 
     slavesim::Config config;
+    // The slave confirms a broadcast after all; the echo must not reach the Read below.
+    config.echoBroadcastClockSync = true;
     config.commonAddress = settings[0];
     config.sizeOfCA = settings[1];
     config.linkAddress = settings[2];

@@ -161,6 +161,7 @@ void TestCommandView::selectionChange()
     view.resetState();
     QCOMPARE(child<QLineEdit>(view, "localRemoteEdit")->text(),
              QString("Unknown local/remote state (try read IOA 65537)"));
+    QCOMPARE(child<QLineEdit>(view, "localRemoteEdit")->cursorPosition(), 0); // the text's beginning shows
     apply(view, "controlObjectCombo=2");
     view.checkLocalRemoteSwitch(65537, false); // entering remote asks for the object's state again
     QCOMPARE(spy.count(), 2);

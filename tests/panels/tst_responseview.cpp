@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QColor>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -6,6 +7,8 @@
 #include <QtTest>
 
 #include "responseview.h"
+
+#include <cmath>
 
 namespace {
 
@@ -39,6 +42,20 @@ QString table(ResponseView& view, const char* name)
     return rows.join(' ');
 }
 
+// WCAG 2 contrast ratio of two colours, 1 to 21.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
 } // namespace
 
 class TestResponseView : public QObject
@@ -50,6 +67,7 @@ private Q_SLOTS:
     void secondUpdateKeepsHighlight();
     void scrollsToFirstHighlightSinceLastScroll();
     void counterAndReady();
+    void cellsReadAtWcagContrast();
 };
 
 void TestResponseView::updates_data()
@@ -64,8 +82,8 @@ void TestResponseView::updates_data()
                                   << "5:1 10:0* 20:1 | ";
     QTest::newRow("listed, spontaneous, time tag")
         << listed << QVector<InfoObject>{object(30, 20, 0)} << 0 << "5:1 10:1 20:0* | ";
-    QTest::newRow("unlisted read replaces table")
-        << listed << QVector<InfoObject>{object(1, 100, 0)} << 100 << "100:0 | ";
+    QTest::newRow("unlisted read inserts its row in order")
+        << listed << QVector<InfoObject>{object(1, 7, 0)} << 7 << "5:1 7:0 10:1 20:1 | ";
     QTest::newRow("unlisted spontaneous ignored")
         << listed << QVector<InfoObject>{object(1, 7, 0)} << 0 << "5:1 10:1 20:1 | ";
     QTest::newRow("unlisted, other read pending")
@@ -76,15 +94,14 @@ void TestResponseView::updates_data()
     QTest::newRow("types without table skipped")
         << none << (run(45, 1, 2) + run(1, 1, 1) + run(102, 5, 3) + run(3, 9, 1) + run(100, 1, 1)) << -1
         << "1:1 | 9:1";
-    QTest::newRow("second run of a table replaces the first")
-        << none << (run(1, 1, 2) + run(3, 4, 1) + run(30, 8, 2)) << -1 << "8:1 9:1 | 4:1";
-    QTest::newRow("repeated interrogation highlights")
-        << run(1, 1, 3) << run(1, 1, 4) << -1 << "1:1* 2:1* 3:1* 4:1* | ";
-    QTest::newRow("first address new: no highlight")
-        << run(1, 1, 3) << run(1, 0, 3) << -1 << "0:1 1:1 2:1 | ";
-    QTest::newRow("descending order kept")
-        << none << QVector<InfoObject>{object(1, 30), object(1, 20), object(1, 10)} << -1
-        << "30:1 20:1 10:1 | ";
+    QTest::newRow("types sharing a table fill it together, by address")
+        << listed << (run(30, 8, 2) + run(1, 1, 2) + run(3, 4, 1) + run(2, 3, 1)) << -1
+        << "1:1 2:1 3:1 8:1 9:1 | 4:1";
+    QTest::newRow("repeated interrogation highlights the rows listed before")
+        << run(1, 1, 3) << run(1, 0, 4) << -1 << "0:1 1:1* 2:1* 3:1* | ";
+    QTest::newRow("descending order sorted, last of an address counts")
+        << none << QVector<InfoObject>{object(1, 30), object(1, 20, 0), object(1, 10), object(2, 20, 1)} << -1
+        << "10:1 20:1 30:1 | ";
 }
 
 void TestResponseView::updates()
@@ -114,10 +131,12 @@ void TestResponseView::secondUpdateKeepsHighlight()
     QTest::qWait(1500);
     view.updateObject(object(3, 2, 1), 0);
     const qint64 second = clock.elapsed();
+    // A read answer inserted above moves the highlighted cell down a row.
+    view.updateObject(object(3, 0, 0), 0);
     // The first timer has fired by now but finds a different item in the cell.
     QTest::qWait(int(qMax<qint64>(0, 3600 - clock.elapsed())));
-    QCOMPARE(table(view, "doubleView"), QString("1:1 2:1*"));
-    QTRY_COMPARE_WITH_TIMEOUT(table(view, "doubleView"), QString("1:1 2:1"), 5000);
+    QCOMPARE(table(view, "doubleView"), QString("0:0 1:1 2:1*"));
+    QTRY_COMPARE_WITH_TIMEOUT(table(view, "doubleView"), QString("0:0 1:1 2:1"), 5000);
     QVERIFY(clock.elapsed() - second >= 2800);
 }
 
@@ -165,6 +184,26 @@ void TestResponseView::counterAndReady()
             view.clearResponses();
         const bool ready = view.findChild<QCheckBox*>("readyCheckBox")->isChecked();
         QCOMPARE(view.findChild<QLineEdit*>("packetCountEdit")->text() + (ready ? "*" : ""), step.mid(2));
+    }
+}
+
+// Address cells, value cells and highlighted value cells, each read against its own background.
+void TestResponseView::cellsReadAtWcagContrast()
+{
+    QCOMPARE(qRound(contrast(Qt::black, QColor("#505050")) * 10), 26); // the formula, on today's fault
+    ResponseView view;
+    view.updateObjects(run(13, 1, 2));
+    view.updateObject(object(13, 2, 5), 0);
+    const QAbstractItemModel* m = view.findChild<QTableView*>("measuredView")->model();
+    QCOMPARE(table(view, "measuredView"), QString("1:1 2:5*"));
+    for (int row = 0; row < m->rowCount(); ++row) {
+        for (int column = 0; column < 2; ++column) {
+            const QModelIndex cell = m->index(row, column);
+            const QColor text = cell.data(Qt::ForegroundRole).value<QBrush>().color();
+            const QColor background = cell.data(Qt::BackgroundRole).value<QBrush>().color();
+            QVERIFY2(contrast(text, background) >= 4.5,
+                     qPrintable(QString("%1 on %2").arg(text.name(), background.name())));
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QMap>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -33,6 +34,30 @@ void printLine(const QString& line)
     std::fflush(stdout);
 }
 
+// "IOA=FLAGS", FLAGS a comma-separated list of IV, NT, SB, BL, OV (points, measured values)
+// or CY, CA, IV (counters).
+bool parseQuality(const QString& text, QMap<int, int>& quality)
+{
+    static const QMap<QString, int> bits{{"IV", 0x80}, {"NT", 0x40}, {"SB", 0x20}, {"BL", 0x10},
+                                         {"OV", 0x01}, {"CA", 0x40}, {"CY", 0x20}};
+    const QStringList parts = text.split(QLatin1Char('='));
+    bool ok = false;
+    const int address = parts.value(0).toInt(&ok, 0);
+    if (parts.size() != 2 || !ok || address < 0) {
+        return false;
+    }
+    int flags = 0;
+    for (const QString& name : parts.at(1).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int bit = bits.value(name.trimmed().toUpper());
+        if (bit == 0) {
+            return false;
+        }
+        flags |= bit;
+    }
+    quality[address] |= flags;
+    return true;
+}
+
 bool toInt(const QString& text, int min, int max, int& out)
 {
     bool ok = false;
@@ -56,9 +81,11 @@ int main(int argc, char* argv[])
         "Simulated IEC 60870-5-101 controlled station (unbalanced mode).\n"
         "Points: 65537 local/remote switch (single point, 1 = local); 196609..196618 states of\n"
         "control objects 1..10 (double points); 3014657..3014666 double commands moving them\n"
-        "(refused in local mode, reported as M_DP_TB_1 cause 3); 2949121..2949159 single commands;\n"
+        "(refused in local mode, reported with cause 3); 2949121..2949159 single commands;\n"
         "1001..1010 single points, 4001..4005 short floats, 5001..5004 integrated totals, and\n"
         "100001.. the extra single points. Commands need select before execute.\n"
+        "Profile field: 4001..4005 in the format of --measured, 3001..3002 step positions, 4501..4502\n"
+        "bitstrings, CP24 time tags on events, end of initialisation after start.\n"
         "Each ASDU received (RX) or sent (TX) is logged on one line of standard output."));
     parser.addHelpOption();
     const QCommandLineOption portOpt(QStringList{"p", "port"}, "Serial device path (required).", "path");
@@ -79,8 +106,16 @@ int main(int argc, char* argv[])
                                      "0");
     const QCommandLineOption extraOpt("extra-points", "Additional single points for large interrogations.",
                                       "n", "0");
+    const QCommandLineOption profileOpt("profile", "Point plan and types: basic or field.", "name", "basic");
+    const QCommandLineOption measuredOpt(
+        "measured", "Field profile: measured values as float, normalized or scaled.", "format", "float");
+    const QCommandLineOption qualityOpt("quality",
+                                        "Quality flags of a point, e.g. 4001=IV,NT (IV NT SB BL OV; counters "
+                                        "CY CA IV). Repeatable.",
+                                        "ioa=flags");
     parser.addOptions({portOpt, baudOpt, dataBitsOpt, parityOpt, stopBitsOpt, linkOpt, linkSizeOpt, caOpt,
-                       caSizeOpt, ioaSizeOpt, cotSizeOpt, localOpt, remoteOpt, rateOpt, extraOpt});
+                       caSizeOpt, ioaSizeOpt, cotSizeOpt, localOpt, remoteOpt, rateOpt, extraOpt, profileOpt,
+                       measuredOpt, qualityOpt});
     parser.process(app);
 
     slavesim::Config config;
@@ -101,12 +136,23 @@ int main(int argc, char* argv[])
         toInt(parser.value(ioaSizeOpt), 1, 3, config.sizeOfIOA) &&
         toInt(parser.value(cotSizeOpt), 1, 2, config.sizeOfCOT) &&
         toInt(parser.value(extraOpt), 0, slavesim::ioa::kMaxExtraPoints, config.extraPoints);
-    if (!valid) {
+    const QString profile = parser.value(profileOpt).toLower();
+    const QString measured = parser.value(measuredOpt).toLower();
+    static const QMap<QString, slavesim::MeasuredFormat> formats{{"float", slavesim::MeasuredFormat::Float},
+                                                            {"normalized", slavesim::MeasuredFormat::Normalized},
+                                                            {"scaled", slavesim::MeasuredFormat::Scaled}};
+    bool qualityOk = true;
+    for (const QString& entry : parser.values(qualityOpt)) {
+        qualityOk = qualityOk && parseQuality(entry, config.quality);
+    }
+    if (!valid || !qualityOk || (profile != "basic" && profile != "field") || !formats.contains(measured)) {
         std::fprintf(stderr, "Invalid or missing options; see --help.\n");
         return 2;
     }
     config.parity = parity.at(0).toLatin1();
     config.localMode = parser.isSet(localOpt);
+    config.profile = profile == "field" ? slavesim::Profile::Field : slavesim::Profile::Basic;
+    config.measuredFormat = formats.value(measured);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalFds) != 0) {
         std::perror("socketpair");
@@ -129,14 +175,15 @@ int main(int argc, char* argv[])
             rc = 1;
         } else {
             printLine(QStringLiteral("slave: link address %1 (%2 octet), CA %3 (%4 octet), IOA %5 octets, "
-                                     "COT %6 octets, %7 mode")
+                                     "COT %6 octets, %7 mode, %8 profile")
                           .arg(config.linkAddress)
                           .arg(config.linkAddressLength)
                           .arg(config.commonAddress)
                           .arg(config.sizeOfCA)
                           .arg(config.sizeOfIOA)
                           .arg(config.sizeOfCOT)
-                          .arg(config.localMode ? "local" : "remote"));
+                          .arg(config.localMode ? "local" : "remote")
+                          .arg(profile));
             rc = app.exec();
             slave.stop();
             printLine(QStringLiteral("stopped"));

@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include "pointencoder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,19 +21,11 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace slavesim {
 
 namespace {
-
-enum class Kind { Single, Double, Measured, Counter };
-
-struct Point
-{
-    Kind kind;
-    double value;
-    int group; // interrogation group (1..16), or counter group (1..4) for counters
-};
 
 // lib60870 information objects are heap objects; this deletes them on every path.
 struct IoDeleter
@@ -71,13 +65,6 @@ constexpr int kReopenMs = 200;
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-sCP56Time2a makeTime(std::optional<qint64> timeMs)
-{
-    sCP56Time2a t{};
-    CP56Time2a_setFromMsTimestamp(&t, static_cast<uint64_t>(timeMs.value_or(nowMs())));
-    return t;
 }
 
 // Bytes one element of a command type occupies after its address; -1 for types we do not decode.
@@ -143,9 +130,12 @@ public:
     void send(CS101_ASDU asdu);
     void answer(CS101_ASDU asdu, int cot, bool negative);
     AsduPtr newAsdu(int cot) const;
-    IoPtr makeObject(int ioa, const Point& p) const;
+    IoPtr makeObject(int ioa, const Point& p, TimeTag tag = TimeTag::None,
+                     std::optional<qint64> timeMs = {}) const;
+    TimeTag eventTag() const;
     void sendPoints(Kind kind, int group, int cot);
-    void queueEvent(InformationObject io);
+    void queueEvent(InformationObject io, int cot = CS101_COT_SPONTANEOUS);
+    void injectEvent(int address, Kind kind, double value, bool withTime, std::optional<qint64> timeMs);
     bool isLocal() const;
 
     void record(CS101_ASDU asdu);
@@ -184,6 +174,28 @@ SlaveSim::Impl::Impl(const Config& c) : config(c)
     const int extras = std::min(std::max(c.extraPoints, 0), ioa::kMaxExtraPoints);
     for (int i = 1; i <= extras; ++i) {
         points[ioa::kExtraPointBase + i] = {Kind::Single, double(i % 2), 4};
+    }
+    if (c.profile == Profile::Field) {
+        // Values that read naturally in each format: volts, hertz, amperes, a power factor, watts.
+        static const double floats[] = {230.5, 49.98, -12.25, 0.5, 1000.0};
+        static const double normalizedValues[] = {0.5, -0.25, 0.125, 0.75, -1.0};
+        static const double scaledValues[] = {2305, 4998, -1225, 5, 10000};
+        const double* values = c.measuredFormat == MeasuredFormat::Normalized ? normalizedValues
+                               : c.measuredFormat == MeasuredFormat::Scaled   ? scaledValues
+                                                                              : floats;
+        for (int i = 0; i < ioa::kMeasuredCount; ++i) {
+            points[ioa::kFirstMeasured + i].value = values[i];
+        }
+        points[ioa::kFirstStep] = {Kind::Step, 5, 3};
+        points[ioa::kFirstStep + 1] = {Kind::Step, -3, 3, 0, true};
+        points[ioa::kFirstBitstring] = {Kind::Bitstring, double(0x0000a5a5), 3};
+        points[ioa::kFirstBitstring + 1] = {Kind::Bitstring, double(0x80000001u), 3};
+    }
+    for (auto it = c.quality.cbegin(); it != c.quality.cend(); ++it) {
+        const auto point = points.find(it.key());
+        if (point != points.end()) {
+            point->second.quality = it.value() & 0xff;
+        }
     }
 }
 
@@ -324,16 +336,20 @@ void SlaveSim::Impl::generateEvent()
     if (i < ioa::kSinglePointCount) {
         Point& p = points[ioa::kFirstSinglePoint + i];
         p.value = p.value != 0.0 ? 0.0 : 1.0;
-        sCP56Time2a t = makeTime({});
-        queueEvent(reinterpret_cast<InformationObject>(SinglePointWithCP56Time2a_create(
-            nullptr, ioa::kFirstSinglePoint + i, p.value != 0.0, IEC60870_QUALITY_GOOD, &t)));
+        queueEvent(makeObject(ioa::kFirstSinglePoint + i, p, eventTag()).release());
     } else {
         const int address = ioa::kFirstMeasured + i - ioa::kSinglePointCount;
         Point& p = points[address];
-        p.value += std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
-        sCP56Time2a t = makeTime({});
-        queueEvent(reinterpret_cast<InformationObject>(MeasuredValueShortWithCP56Time2a_create(
-            nullptr, address, float(p.value), IEC60870_QUALITY_GOOD, &t)));
+        // A step of about a hundredth of the value's range in the field profile's formats.
+        const double range = config.profile != Profile::Field                      ? 1.0
+                             : config.measuredFormat == MeasuredFormat::Normalized ? 0.01
+                             : config.measuredFormat == MeasuredFormat::Scaled     ? 10.0
+                                                                                   : 1.0;
+        p.value += range * std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
+        if (config.profile == Profile::Field && config.measuredFormat == MeasuredFormat::Scaled) {
+            p.value = std::round(p.value);
+        }
+        queueEvent(makeObject(address, p, eventTag()).release());
     }
 }
 
@@ -392,42 +408,37 @@ AsduPtr SlaveSim::Impl::newAsdu(int cot) const
                                      CS101_CauseOfTransmission(cot), 0, config.commonAddress, false, false));
 }
 
-IoPtr SlaveSim::Impl::makeObject(int address, const Point& p) const
+IoPtr SlaveSim::Impl::makeObject(int address, const Point& p, TimeTag tag, std::optional<qint64> timeMs) const
 {
-    switch (p.kind) {
-    case Kind::Single:
-        return IoPtr(reinterpret_cast<InformationObject>(
-            SinglePointInformation_create(nullptr, address, p.value != 0.0, IEC60870_QUALITY_GOOD)));
-    case Kind::Double:
-        return IoPtr(reinterpret_cast<InformationObject>(DoublePointInformation_create(
-            nullptr, address, DoublePointValue(int(p.value) & 3), IEC60870_QUALITY_GOOD)));
-    case Kind::Measured:
-        return IoPtr(reinterpret_cast<InformationObject>(
-            MeasuredValueShort_create(nullptr, address, float(p.value), IEC60870_QUALITY_GOOD)));
-    case Kind::Counter: {
-        BinaryCounterReading bcr = BinaryCounterReading_create(nullptr, int32_t(p.value),
-                                                               counterSequence & 0x1f, false, false, false);
-        if (!bcr) {
-            return IoPtr();
-        }
-        IoPtr io(reinterpret_cast<InformationObject>(IntegratedTotals_create(nullptr, address, bcr)));
-        BinaryCounterReading_destroy(bcr);
-        return io;
-    }
-    }
-    return IoPtr();
+    // Only the field profile lets measured values leave as anything but short floats.
+    const MeasuredFormat format =
+        config.profile == Profile::Field ? config.measuredFormat : MeasuredFormat::Float;
+    return IoPtr(encodePoint(address, p, format, tag, timeMs.value_or(nowMs()), counterSequence));
+}
+
+TimeTag SlaveSim::Impl::eventTag() const
+{
+    return config.profile == Profile::Field ? TimeTag::CP24 : TimeTag::CP56;
 }
 
 // Sends every point of one kind (and group, 0 = all) in ascending address order, packed into as
-// few ASDUs as the maximum ASDU size allows.
+// few ASDUs as the maximum ASDU size allows. The field profile sends the local/remote switch
+// ahead of the other single points: stations report in an order of their own, not by address.
 void SlaveSim::Impl::sendPoints(Kind kind, int group, int cot)
 {
+    std::vector<std::pair<int, Point>> selected;
+    for (const auto& [address, p] : points) {
+        if (p.kind == kind && (group == 0 || p.group == group)) {
+            selected.emplace_back(address, p);
+        }
+    }
+    if (config.profile == Profile::Field) {
+        std::stable_partition(selected.begin(), selected.end(),
+                              [](const auto& entry) { return entry.first == ioa::kLocalRemote; });
+    }
     AsduPtr asdu;
     int inAsdu = 0;
-    for (const auto& [address, p] : points) {
-        if (p.kind != kind || (group != 0 && p.group != group)) {
-            continue;
-        }
+    for (const auto& [address, p] : selected) {
         IoPtr io = makeObject(address, p);
         if (!io) {
             continue;
@@ -455,10 +466,10 @@ void SlaveSim::Impl::sendPoints(Kind kind, int group, int cot)
     }
 }
 
-void SlaveSim::Impl::queueEvent(InformationObject raw)
+void SlaveSim::Impl::queueEvent(InformationObject raw, int cot)
 {
     IoPtr io(raw);
-    AsduPtr asdu = newAsdu(CS101_COT_SPONTANEOUS);
+    AsduPtr asdu = newAsdu(cot);
     if (!io || !asdu) {
         logLine(QStringLiteral("event dropped: line closed"));
         return;
@@ -593,7 +604,7 @@ void SlaveSim::Impl::interrogation(CS101_ASDU asdu, int qoi)
     answer(asdu, CS101_COT_ACTIVATION_CON, false);
     lastInterrogationAsdus = 0;
     const int group = qoi - CS101_COT_INTERROGATED_BY_STATION; // 0 = station
-    for (Kind kind : {Kind::Single, Kind::Double, Kind::Measured}) {
+    for (Kind kind : {Kind::Single, Kind::Double, Kind::Measured, Kind::Step, Kind::Bitstring}) {
         sendPoints(kind, group, qoi); // the cause equals the qualifier (20 + group)
     }
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
@@ -699,10 +710,9 @@ void SlaveSim::Impl::command(CS101_ASDU asdu, bool isDouble)
     answer(asdu, CS101_COT_ACTIVATION_CON, false);
     if (isDouble) {
         const int stateAddress = ioa::kObjectStateBase + object;
-        points[stateAddress] = {Kind::Double, double(r.value), 2};
-        sCP56Time2a t = makeTime({});
-        queueEvent(reinterpret_cast<InformationObject>(DoublePointWithCP56Time2a_create(
-            nullptr, stateAddress, DoublePointValue(int(r.value)), IEC60870_QUALITY_GOOD, &t)));
+        Point& state = points[stateAddress];
+        state.value = double(r.value);
+        queueEvent(makeObject(stateAddress, state, eventTag()).release());
     }
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
 }
@@ -908,6 +918,11 @@ bool SlaveSim::start()
     if (!d->portOpen && !d->openLine()) {
         return false;
     }
+    if (d->config.profile == Profile::Field) {
+        // A station that has just started says so: end of initialisation, local power on.
+        d->queueEvent(reinterpret_cast<InformationObject>(EndOfInitialization_create(nullptr, 0)),
+                      CS101_COT_INITIALIZED);
+    }
     d->running = true;
     d->thread = std::thread([this] { d->loop(); });
     return true;
@@ -990,47 +1005,45 @@ std::optional<double> SlaveSim::pointValue(int address) const
     return it->second.value;
 }
 
+void SlaveSim::Impl::injectEvent(int address, Kind kind, double value, bool withTime,
+                                std::optional<qint64> timeMs)
+{
+    Point p{kind, value, 0};
+    const auto it = points.find(address);
+    if (it != points.end() && it->second.kind == kind) {
+        it->second.value = value;
+        p = it->second;
+    }
+    queueEvent(makeObject(address, p, withTime ? eventTag() : TimeTag::None, timeMs).release());
+}
+
 void SlaveSim::injectSinglePoint(int address, bool value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    const auto it = d->points.find(address);
-    if (it != d->points.end() && it->second.kind == Kind::Single) {
-        it->second.value = value ? 1.0 : 0.0;
-    }
-    sCP56Time2a t = makeTime(timeMs);
-    d->queueEvent(withTime ? reinterpret_cast<InformationObject>(SinglePointWithCP56Time2a_create(
-                                 nullptr, address, value, IEC60870_QUALITY_GOOD, &t))
-                           : reinterpret_cast<InformationObject>(SinglePointInformation_create(
-                                 nullptr, address, value, IEC60870_QUALITY_GOOD)));
+    d->injectEvent(address, Kind::Single, value ? 1.0 : 0.0, withTime, timeMs);
 }
 
 void SlaveSim::injectDoublePoint(int address, int state, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    const auto it = d->points.find(address);
-    if (it != d->points.end() && it->second.kind == Kind::Double) {
-        it->second.value = state & 3;
-    }
-    sCP56Time2a t = makeTime(timeMs);
-    const auto dp = DoublePointValue(state & 3);
-    d->queueEvent(withTime ? reinterpret_cast<InformationObject>(DoublePointWithCP56Time2a_create(
-                                 nullptr, address, dp, IEC60870_QUALITY_GOOD, &t))
-                           : reinterpret_cast<InformationObject>(
-                                 DoublePointInformation_create(nullptr, address, dp, IEC60870_QUALITY_GOOD)));
+    d->injectEvent(address, Kind::Double, state & 3, withTime, timeMs);
 }
 
 void SlaveSim::injectMeasured(int address, float value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
+    d->injectEvent(address, Kind::Measured, value, withTime, timeMs);
+}
+
+bool SlaveSim::injectPoint(int address, double value, std::optional<qint64> timeMs)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
-    if (it != d->points.end() && it->second.kind == Kind::Measured) {
-        it->second.value = value;
+    if (it == d->points.end()) {
+        return false;
     }
-    sCP56Time2a t = makeTime(timeMs);
-    d->queueEvent(withTime ? reinterpret_cast<InformationObject>(MeasuredValueShortWithCP56Time2a_create(
-                                 nullptr, address, value, IEC60870_QUALITY_GOOD, &t))
-                           : reinterpret_cast<InformationObject>(
-                                 MeasuredValueShort_create(nullptr, address, value, IEC60870_QUALITY_GOOD)));
+    d->injectEvent(address, it->second.kind, value, true, timeMs);
+    return true;
 }
 
 void SlaveSim::pause()

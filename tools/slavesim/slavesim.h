@@ -9,6 +9,7 @@
 #define IEC101_SLAVESIM_H
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QVector>
 
@@ -35,7 +36,19 @@ constexpr int kSinglePointCount = 10;
 constexpr int kMeasuredCount = 5;
 constexpr int kCounterCount = 4;
 constexpr int kMaxExtraPoints = 90000; // keeps extra points below the object states
+// Field profile only: step positions and bitstrings, reported with the measured values.
+constexpr int kFirstStep = 3001;
+constexpr int kStepCount = 2;
+constexpr int kFirstBitstring = 4501;
+constexpr int kBitstringCount = 2;
 } // namespace ioa
+
+// Basic: the point plan above as short floats, CP56 time tags on events. Field: as stations
+// on real lines report: measured values in the chosen format, step positions and bitstrings
+// besides them, CP24 time tags on events, and an end of initialisation once started.
+enum class Profile { Basic, Field };
+// Type of the measured values (4001..) in the field profile: M_ME_NC, M_ME_NA or M_ME_NB.
+enum class MeasuredFormat { Float, Normalized, Scaled };
 
 struct Config
 {
@@ -55,6 +68,11 @@ struct Config
     int extraPoints = 0;                 // additional single points for large interrogations
     double eventRate = 0.0;              // random spontaneous events per second, 0 = none
     bool echoBroadcastClockSync = false; // answer a broadcast clock sync with ACT_CON (CA 65535/255)
+    Profile profile = Profile::Basic;
+    MeasuredFormat measuredFormat = MeasuredFormat::Float;
+    // Quality bits sent with chosen points, by address: QDS (IV 0x80, NT 0x40, SB 0x20, BL 0x10,
+    // OV 0x01), for counters IV 0x80, CA 0x40, CY 0x20.
+    QMap<int, int> quality;
 };
 
 // How the simulated slave answers commands (C_SC, C_DC, and also C_IC, C_CI, C_RD, C_CS where noted).
@@ -117,10 +135,15 @@ public:
     std::optional<double> pointValue(int ioa) const;
 
     // Queue a spontaneous event (cause 3) as class 1 data. A known point of the same kind takes
-    // the new value. timeMs = time tag (ms since epoch, encoded as UTC fields); unset = now.
+    // the new value and reports it with its quality. With time: a CP56 tag, CP24 in the field
+    // profile, whose measured values also keep their format. timeMs = time tag (ms since epoch,
+    // encoded as UTC fields); unset = now.
     void injectSinglePoint(int ioa, bool value, bool withTime = true, std::optional<qint64> timeMs = {});
     void injectDoublePoint(int ioa, int state, bool withTime = true, std::optional<qint64> timeMs = {});
     void injectMeasured(int ioa, float value, bool withTime = true, std::optional<qint64> timeMs = {});
+    // Same for any known point, in the profile's type and time tag (CP56 basic, CP24 field).
+    // False if the address is unknown.
+    bool injectPoint(int ioa, double value, std::optional<qint64> timeMs = {});
 
     // Stop serving the line (bytes from the master pile up) and serve it again.
     void pause();

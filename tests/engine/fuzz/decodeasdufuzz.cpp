@@ -14,6 +14,7 @@
 #include <QByteArray>
 
 #include "asdudecoder.h"
+#include "objecttext.h"
 
 #include <cs101_information_objects.h>
 
@@ -37,11 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CS101_ASDU asdu =
         CS101_ASDU_createFromBuffer(&parameters, reinterpret_cast<uint8_t*>(buffer.data()), buffer.size());
     const QVector<InfoObject> objects = decodeAsdu(asdu, parameters.sizeOfIOA);
-    // Touch every field, so that reading garbage anywhere shows under the sanitizers.
+    // Touch every field and render the texts the operator would see, so that reading
+    // garbage anywhere shows under the sanitizers.
     volatile quint64 sink = 0;
     for (const InfoObject& object : objects)
         sink += quint64(object.address) + quint64(object.typeId) + object.value.toULongLong() +
-                object.timestamp.toULongLong() + object.spontaneous;
+                object.timestamp.toULongLong() + object.spontaneous + object.quality + object.extra +
+                quint64(ObjectText::valueText(object).size() + ObjectText::timeText(object.timestamp).size());
     (void)sink;
     if (asdu)
         CS101_ASDU_destroy(asdu);
