@@ -20,6 +20,7 @@ bool EngineFixture::registerTypes()
     qRegisterMetaType<QVector<int>>("QVector<int>");
     qRegisterMetaType<Command::CommandType>("Command::CommandType");
     qRegisterMetaType<QVector<InfoObject>>("QVector<InfoObject>");
+    qRegisterMetaType<QVector<LineFrame>>("QVector<LineFrame>");
     return true;
 }
 
@@ -36,6 +37,10 @@ EngineFixture::EngineFixture(const sim::StationConfig& stationConfig, QObject* p
     connect(engine, &E::responseEnded, this, &EngineFixture::responseEnded);
     connect(engine, &E::linkLayerStateChangedSignal, this, &EngineFixture::linkLayerStateChangedSignal);
     connect(engine, &E::setStatusBarMessage, this, &EngineFixture::setStatusBarMessage);
+    connect(engine, &E::lineFramesReady, this, [this](const QVector<LineFrame>& frames) {
+        lineFrames += frames;
+        QMetaObject::invokeMethod(engine, &E::lineFramesTaken, Qt::QueuedConnection);
+    });
 
     connect(this, &EngineFixture::spontaneousDataReady, this, [this](const QVector<InfoObject>& objects) {
         events << QStringLiteral("spontaneous %1").arg(objects.size());

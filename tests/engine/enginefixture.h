@@ -11,6 +11,7 @@
 
 #include "command.h"
 #include "infoobject.h"
+#include "lineframe.h"
 #include "serialparam.h"
 #include "station.h"
 
@@ -58,6 +59,9 @@ public:
     QSignalSpy spontaneous{this, &EngineFixture::spontaneousDataReady};
     QSignalSpy requested{this, &EngineFixture::requestedDataReady};
     QSignalSpy statusMessages{this, &EngineFixture::setStatusBarMessage};
+
+    // Every frame the engine handed over, each batch taken at once as the view does.
+    QVector<LineFrame> lineFrames;
 
     int countEvents(const QString& prefix) const;
     QVector<InfoObject> lastRequested() const;
