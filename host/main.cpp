@@ -127,8 +127,10 @@ int main(int argc, char* argv[])
     QMenu* viewMenu = window.menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(monitorDock->toggleViewAction());
-    // Room for the status text, the table headers and the monitor; the layout sets the minimum.
-    window.resize(1300, 1000);
+    // Room for the status text, the table headers and a dozen monitor rows; the layout
+    // sets the minimum.
+    window.resize(1400, 1250);
+    window.resizeDocks({monitorDock}, {360}, Qt::Vertical);
     QStatusBar* statusBar = window.statusBar();
     const auto showMessage = [statusBar](const QString& text) {
         statusBar->showMessage(text);
