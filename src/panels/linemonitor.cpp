@@ -13,6 +13,7 @@
 
 #include <chrono>
 
+#include "framerowdelegate.h"
 #include "framesummary.h"
 #include "linemonitormodel.h"
 #include "linestatistics.h"
@@ -50,6 +51,7 @@ LineMonitor::LineMonitor(QWidget* parent) : QWidget(parent), state(std::make_uni
     frameTable->setObjectName(QStringLiteral("frameTable"));
     frameTable->setModel(frameModel);
     frameTable->setWordWrap(false);
+    frameTable->setItemDelegate(new FrameRowDelegate(frameTable));
     frameTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     frameTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     frameTable->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -78,9 +80,14 @@ LineMonitor::LineMonitor(QWidget* parent) : QWidget(parent), state(std::make_uni
     recordButton->setObjectName(QStringLiteral("recordButton"));
     recordingLabel = new QLabel;
     recordingLabel->setObjectName(QStringLiteral("recordingLabel"));
+    recordingLabel->setTextFormat(Qt::PlainText);
+    recordingLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // Plain labels whose width does not follow their text: they change with every
+    // batch, and neither should lay out a document or the monitor each time.
     statisticsLabel = new QLabel;
     statisticsLabel->setObjectName(QStringLiteral("statisticsLabel"));
-    statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statisticsLabel->setTextFormat(Qt::PlainText);
+    statisticsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(pauseButton);
