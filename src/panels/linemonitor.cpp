@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -22,6 +23,8 @@
 namespace iec101 {
 
 namespace {
+
+constexpr int kRefreshMs = 1000;
 
 qint64 nowUs()
 {
@@ -104,6 +107,11 @@ LineMonitor::LineMonitor(QWidget* parent) : QWidget(parent), state(std::make_uni
     connect(clearButton, &QPushButton::clicked, this, &LineMonitor::clear);
     connect(hideIdleCheckBox, &QCheckBox::toggled, frameModel, &LineMonitorModel::setHideIdle);
     connect(recordButton, &QPushButton::clicked, this, &LineMonitor::recordClicked);
+    // Batches stop when the line is closed; the rate and a pending command still age.
+    auto* refresh = new QTimer(this);
+    refresh->setObjectName(QStringLiteral("refresh"));
+    connect(refresh, &QTimer::timeout, this, &LineMonitor::updateStatistics);
+    refresh->start(kRefreshMs);
     updateStatistics();
 }
 
