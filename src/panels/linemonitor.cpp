@@ -108,11 +108,17 @@ LineMonitor::LineMonitor(QWidget* parent) : QWidget(parent), state(std::make_uni
     connect(hideIdleCheckBox, &QCheckBox::toggled, frameModel, &LineMonitorModel::setHideIdle);
     connect(recordButton, &QPushButton::clicked, this, &LineMonitor::recordClicked);
     // Batches stop when the line is closed; the rate and a pending command still age.
+    // The zone offset for the time column is looked up here too: once a second is
+    // enough for a change of summer time, and a look-up per batch is not free.
     auto* refresh = new QTimer(this);
     refresh->setObjectName(QStringLiteral("refresh"));
-    connect(refresh, &QTimer::timeout, this, &LineMonitor::updateStatistics);
+    const auto update = [this] {
+        frameModel->setUtcOffset(QDateTime::currentDateTime().offsetFromUtc());
+        updateStatistics();
+    };
+    connect(refresh, &QTimer::timeout, this, update);
     refresh->start(kRefreshMs);
-    updateStatistics();
+    update();
 }
 
 LineMonitor::~LineMonitor() = default;
@@ -154,7 +160,6 @@ void LineMonitor::addFrames(const QVector<LineFrame>& frames, int dropped)
     } else {
         QScrollBar* scroll = frameTable->verticalScrollBar();
         const bool following = scroll->value() == scroll->maximum();
-        frameModel->setUtcOffset(QDateTime::currentDateTime().offsetFromUtc());
         frameModel->append(rows);
         if (following)
             frameTable->scrollToBottom();
@@ -169,7 +174,6 @@ void LineMonitor::setPaused(bool paused)
     state->paused = paused;
     pauseButton->setChecked(paused);
     if (!paused && !state->held.isEmpty()) {
-        frameModel->setUtcOffset(QDateTime::currentDateTime().offsetFromUtc());
         frameModel->append(std::exchange(state->held, {}));
         frameTable->scrollToBottom();
     }
