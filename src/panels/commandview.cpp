@@ -18,7 +18,7 @@
 
 namespace {
 
-const char* const StatusStyle = "background-color: cyan; color: black;";
+const char* const kStatusStyle = "background-color: cyan; color: black;";
 
 QComboBox* makeCombo(const char* name)
 {
@@ -119,7 +119,7 @@ void CommandView::makeSingleGroup()
 {
     singleGroup = named(new QGroupBox(tr("Single command")), "singleGroup");
     singleAddressCombo = makeCombo("singleAddressCombo");
-    for (int address = FirstSingleAddress; address <= LastSingleAddress; ++address)
+    for (int address = kFirstSingleAddress; address <= kLastSingleAddress; ++address)
         singleAddressCombo->addItem(QStringLiteral("%1").arg(address));
     singleValueGroup = named(new QButtonGroup(this), "singleValueGroup");
     singleOnRadio = named(new QRadioButton(QStringLiteral("1")), "singleOnRadio");
@@ -146,7 +146,7 @@ void CommandView::makeDoubleGroup()
     objectStateLabel->setPixmap(QPixmap(QStringLiteral(":/icons/unconnected.png")));
     controlObjectCombo = makeCombo("controlObjectCombo");
     controlObjectCombo->addItem(tr("<Select>"));
-    for (int n = 1; n <= ControlObjectCount; ++n)
+    for (int n = 1; n <= kControlObjectCount; ++n)
         controlObjectCombo->addItem(tr(QStringLiteral("Object %1").arg(n).toUtf8().constData()));
     openButton = named(new QPushButton(tr("Open")), "openButton");
     closeButton = named(new QPushButton(tr("Close")), "closeButton");
@@ -210,7 +210,7 @@ int CommandView::takeRequestedReadAddress()
 
 void CommandView::readControlObjectState()
 {
-    Q_EMIT requestSendCommand(Command::Read, {ObjectStateBaseAddress + controlObjectCombo->currentIndex()});
+    Q_EMIT requestSendCommand(Command::Read, {kObjectStateBaseAddress + controlObjectCombo->currentIndex()});
 }
 
 int CommandView::keyValue(const QMetaEnum& metaEnum, const QString& key)
@@ -254,13 +254,13 @@ void CommandView::singleCmdButtonClicked()
 void CommandView::doubleCmdOpenButtonClicked()
 {
     Q_EMIT requestSendCommand(Command::Double,
-                              {DoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 1});
+                              {kDoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 1});
 }
 
 void CommandView::doubleCmdCloseButtonClicked()
 {
     Q_EMIT requestSendCommand(Command::Double,
-                              {DoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 2});
+                              {kDoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 2});
 }
 
 void CommandView::sendTimeSync()
@@ -311,7 +311,7 @@ void CommandView::setLocalMode(bool local)
         controlObjectChanged();
         localRemoteEdit->setText(QStringLiteral("Remote mode. Select object to control"));
     }
-    localRemoteEdit->setStyleSheet(QLatin1String(StatusStyle));
+    localRemoteEdit->setStyleSheet(QLatin1String(kStatusStyle));
 }
 
 void CommandView::showObjectState(int value)
@@ -341,13 +341,13 @@ void CommandView::showObjectState(int value)
 
 void CommandView::checkLocalRemoteSwitch(int address, bool value)
 {
-    if (address == LocalRemoteAddress)
+    if (address == kLocalRemoteAddress)
         setLocalMode(value);
 }
 
 void CommandView::checkObjectState(int address, int value)
 {
-    if (address == ObjectStateBaseAddress + controlObjectCombo->currentIndex())
+    if (address == kObjectStateBaseAddress + controlObjectCombo->currentIndex())
         showObjectState(value);
 }
 

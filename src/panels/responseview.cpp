@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int HighlightMs = 3000;
+constexpr int kHighlightMs = 3000;
 
 const QBrush& valueBrush()
 {
@@ -201,7 +201,7 @@ void ResponseView::startHighlightTimer()
     // The model is the timer's context: a timer still pending when the panel goes
     // away dies with the model instead of touching it.
     QStandardItemModel* model = highlightModel;
-    QTimer::singleShot(HighlightMs, Qt::CoarseTimer, model, [model, cells = std::move(pendingHighlights)]() {
+    QTimer::singleShot(kHighlightMs, Qt::CoarseTimer, model, [model, cells = std::move(pendingHighlights)]() {
         for (const Highlight& cell : cells) {
             // Restore only if the cell still holds the item of this highlight.
             auto* current = dynamic_cast<ValueItem*>(model->item(cell.row, 1));

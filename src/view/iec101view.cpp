@@ -42,14 +42,14 @@ namespace iec101 {
 
 namespace {
 
-constexpr int portRefreshInterval = 2000;
-constexpr int readBackDelay = 500;
-constexpr int allSerialComboBoxes = 15;
-constexpr int settingCount = ProtocolSettingCount;
+constexpr int kPortRefreshIntervalMs = 2000;
+constexpr int kReadBackDelayMs = 500;
+constexpr int kAllSerialComboBoxes = 15;
+constexpr int kSettingCount = ProtocolSettingCount;
 
-const QString redStyle = QStringLiteral("background-color: red; color: white;");
-const QString yellowStyle = QStringLiteral("background-color: yellow; color: black;");
-const QString limeStyle = QStringLiteral("background-color: lime; color: black;");
+const QString kRedStyle = QStringLiteral("background-color: red; color: white;");
+const QString kYellowStyle = QStringLiteral("background-color: yellow; color: black;");
+const QString kLimeStyle = QStringLiteral("background-color: lime; color: black;");
 
 // Device paths of virtual serial ports (socat pty links and the like) that
 // QSerialPortInfo does not list. Taken from IEC101_EXTRA_PORTS, ':'-separated;
@@ -189,9 +189,9 @@ void Iec101View::makeConnectBox()
     portComboBox->setView(new QListView(portComboBox));
 
     updateAvailablePorts();
-    portRefreshTimer->start(portRefreshInterval);
+    portRefreshTimer->start(kPortRefreshIntervalMs);
 
-    serialDialog = new SerialDialog(allSerialComboBoxes, this);
+    serialDialog = new SerialDialog(kAllSerialComboBoxes, this);
     serialDialog->setObjectName(QStringLiteral("serialDialog"));
     serialDialog->setMetaEnumList(QList<QMetaEnum>{engineEnum("BaudRate"), engineEnum("DataBits"),
                                                    engineEnum("Parity"), engineEnum("StopBits")});
@@ -233,7 +233,7 @@ void Iec101View::getRegistryValue()
 {
     settings.beginGroup(objectName());
     settings.beginGroup(QStringLiteral("settings"));
-    for (int i = 0; i < settingCount; ++i)
+    for (int i = 0; i < kSettingCount; ++i)
         registrySettings[i] = settings.value(QString::number(i + 1), kDefaultProtocolSettings[i]).toInt();
     settings.endGroup();
     settings.endGroup();
@@ -254,7 +254,7 @@ void Iec101View::makeSettingDialog()
         int bottom;
         int top;
     };
-    const std::array<Field, settingCount> fields{{
+    const std::array<Field, kSettingCount> fields{{
         {caEdit, "caEdit", tr("Common adress of ASDU: "), "0-65534", 0, 65534},
         {caSizeEdit, "caSizeEdit", tr("Common adress of ASDU size: "), "1-2", 1, 2},
         {linkAddressEdit, "linkAddressEdit", tr("Link layer address: "), "0-65534", 0, 65534},
@@ -329,7 +329,7 @@ void Iec101View::disconnectClicked()
 {
     Q_EMIT doDisconnect();
     disableConnectBox(false);
-    portRefreshTimer->start(portRefreshInterval);
+    portRefreshTimer->start(kPortRefreshIntervalMs);
 }
 
 void Iec101View::sendCommandRequested(Command::CommandType commandType, const QVector<int>& values)
@@ -340,7 +340,7 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
 
 void Iec101View::defaultClicked()
 {
-    for (int i = 0; i < settingCount; ++i)
+    for (int i = 0; i < kSettingCount; ++i)
         lastSettings[i] = registrySettings[i];
     settingDialogFinished(0);
 }
@@ -369,14 +369,14 @@ void Iec101View::updateAvailablePorts()
 void Iec101View::linkLayerStateChanged(const QString& state)
 {
     if (state == QLatin1String("Disconnected")) {
-        statusLineEdit->setStyleSheet(redStyle);
+        statusLineEdit->setStyleSheet(kRedStyle);
         disconnectClicked();
         QMessageBox::information(this, QStringLiteral("Notice"), QStringLiteral("IEC101 disconnected."),
                                  QMessageBox::Ok);
     } else if (state.contains(QLatin1String("Available"))) {
-        statusLineEdit->setStyleSheet(limeStyle);
+        statusLineEdit->setStyleSheet(kLimeStyle);
     } else if (state == QLatin1String("Error")) {
-        statusLineEdit->setStyleSheet(yellowStyle);
+        statusLineEdit->setStyleSheet(kYellowStyle);
     }
     statusLineEdit->setText(state);
 }
@@ -413,7 +413,7 @@ void Iec101View::responseEnded(Command::CommandType commandType)
 {
     if (commandType == Command::Double) {
         // Read the switched object back once the station has had time to move it.
-        QTimer::singleShot(readBackDelay, Qt::PreciseTimer, this,
+        QTimer::singleShot(kReadBackDelayMs, Qt::PreciseTimer, this,
                            [this] { commandView->readControlObjectState(); });
     }
     responseView->responseFinished(initialDataCheckBox->isChecked());
@@ -450,19 +450,19 @@ void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
 
 void Iec101View::settingDialogFinished(int result)
 {
-    const std::array<QLineEdit*, settingCount> edits{
+    const std::array<QLineEdit*, kSettingCount> edits{
         caEdit, caSizeEdit, linkAddressEdit, linkAddressSizeEdit, ioaSizeEdit, cotSizeEdit};
     if (result != 0) {
-        for (int i = 0; i < settingCount; ++i)
+        for (int i = 0; i < kSettingCount; ++i)
             lastSettings[i] = edits[i]->text().toInt();
         settings.beginGroup(objectName());
         settings.beginGroup(QStringLiteral("settings"));
-        for (int i = 0; i < settingCount; ++i)
+        for (int i = 0; i < kSettingCount; ++i)
             settings.setValue(QString::number(i + 1), lastSettings[i]);
         settings.endGroup();
         settings.endGroup();
     } else {
-        for (int i = 0; i < settingCount; ++i)
+        for (int i = 0; i < kSettingCount; ++i)
             edits[i]->setText(QStringLiteral("%1").arg(lastSettings[i]));
     }
 }

@@ -59,10 +59,10 @@ void TestLineStatistics::countsOnACutLine()
     // Cut: requests go unanswered and are repeated with the same FCB, then the link is
     // reset once the slave answers again.
     const int beforeCut = f.lineFrames.size();
-    f.station().pause();
+    f.slave().pause();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Error"), kLong);
-    f.station().drainInput();
-    f.station().resume();
+    f.slave().drainInput();
+    f.slave().resume();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
     QTest::qWait(1000);
 
@@ -75,7 +75,7 @@ void TestLineStatistics::countsOnACutLine()
     QVERIFY(qAbs(qint64(cut.sent - cut.received - cut.timeouts)) <= 1);
 
     // A negative confirmation is counted as one.
-    f.station().setCommandMode(sim::CommandMode::Negative);
+    f.slave().setCommandMode(slavesim::CommandMode::Negative);
     const int beforeCommand = f.lineFrames.size();
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Interrogation"), kLong);

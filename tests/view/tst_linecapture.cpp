@@ -1,6 +1,6 @@
 // Recording the line to a pcap file and reading it back with tshark, the way an
 // engineer opens it in Wireshark: the real view records a session with the simulated
-// station, and the host program records from its command line until it is told to end.
+// slave, and the host program records from its command line until it is told to end.
 // Every record must dissect as IEC 60870-5-101 without a malformed packet, in the
 // right direction and in the order the exchange took.
 
@@ -13,7 +13,7 @@
 
 #include "iec101view.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 #include "viewdriver.h"
 
 using iec101::Iec101View;
@@ -141,11 +141,11 @@ void TestLineCapture::viewRecordsASession()
     PtyPair pty;
     QVERIFY2(pty.start(), qPrintable(pty.errorString()));
     qputenv("IEC101_EXTRA_PORTS", pty.pathA().toLocal8Bit());
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
-    sim::Station station(config);
-    QVERIFY2(station.start(), qPrintable(station.errorString()));
+    slavesim::SlaveSim slave(config);
+    QVERIFY2(slave.start(), qPrintable(slave.errorString()));
 
     // Placed the way a host places it: in a dock, where it shows.
     QMainWindow window;
@@ -167,17 +167,17 @@ void TestLineCapture::viewRecordsASession()
     QTRY_VERIFY_WITH_TIMEOUT(driver.initialDataReady(), kLong);
 
     // Reading the local/remote switch also lets the panel offer the double command.
-    driver.widget<QLineEdit>("readAddressEdit")->setText(QString::number(sim::ioa::LocalRemote));
+    driver.widget<QLineEdit>("readAddressEdit")->setText(QString::number(slavesim::ioa::kLocalRemote));
     driver.widget<QPushButton>("readSendButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(station.received(C_RD_NA_1).size(), 1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_RD_NA_1).size(), 1, kLong);
     // Object 3 starts open, so Close is offered once its state has been read.
     driver.widget<QComboBox>("controlObjectCombo")->setCurrentIndex(3);
     QTRY_VERIFY_WITH_TIMEOUT(driver.widget<QPushButton>("closeButton")->isEnabled(), kLong);
     driver.widget<QPushButton>("closeButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(station.received(C_DC_NA_1).size(), 2, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_DC_NA_1).size(), 2, kLong);
     QTest::qWait(1000); // the execute's confirmation and termination, and the read-back
     driver.widget<QPushButton>("timeSyncSendButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(station.received(C_CS_NA_1).size(), 1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_CS_NA_1).size(), 1, kLong);
     QTest::qWait(1000);
     monitor->stopRecording();
 

@@ -60,8 +60,8 @@ int main(int argc, char** argv)
     commands.setQoiEnum(engineEnum("QOI"));
     commands.resetState();
     commands.findChild<QComboBox*>(QStringLiteral("controlObjectCombo"))->setCurrentIndex(2);
-    commands.checkLocalRemoteSwitch(CommandView::LocalRemoteAddress, false);
-    commands.checkObjectState(CommandView::ObjectStateBaseAddress + 2, 2);
+    commands.checkLocalRemoteSwitch(CommandView::kLocalRemoteAddress, false);
+    commands.checkObjectState(CommandView::kObjectStateBaseAddress + 2, 2);
     commands.timeSyncReady(make(103, 0, QVariant(), QDateTime::currentDateTimeUtc().toMSecsSinceEpoch()));
     ok &= save(commands, dir, QStringLiteral("command-panel.png"));
 
