@@ -1,22 +1,31 @@
 // iec101-host: shows the IEC 60870-5-101 master view in a main window, with the
-// view's status bar messages in the window's status bar.
+// view's status bar messages in the window's status bar and the line monitor in a
+// dock below it (View menu shows and hides it).
 //
-//   iec101-host [--port NAME] [--screenshot FILE [--after SECONDS]]
+//   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
 //
 // --port selects NAME in the port list (a listed port or a path given in
-// IEC101_EXTRA_PORTS) and presses Connect once the window is up. --screenshot grabs
-// the window into a PNG after SECONDS (default 5) and quits; it works under Xvfb and
-// with QT_QPA_PLATFORM=offscreen.
+// IEC101_EXTRA_PORTS) and presses Connect once the window is up. --capture records
+// every frame on the line to a pcap file until the program ends (SIGINT and SIGTERM
+// end it cleanly). --screenshot grabs the window into a PNG after SECONDS (default 5)
+// and quits; it works under Xvfb and with QT_QPA_PLATFORM=offscreen.
 
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QDockWidget>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <iec101view.h>
 
@@ -37,6 +46,36 @@ bool connectTo(iec101::Iec101View* view, const QString& port)
     ports->setCurrentIndex(index);
     connectButton->click();
     return true;
+}
+
+// SIGINT and SIGTERM quit the event loop, so that a capture is closed and the view
+// winds its engine down as on a normal exit. The handler only writes to a socket pair;
+// the event loop reads it.
+int signalSockets[2] = {-1, -1};
+
+void quitOnSignal(int)
+{
+    const char byte = 1;
+    if (::write(signalSockets[0], &byte, 1) < 0) {
+        // Nothing to do: the process ends anyway if the loop never reads it.
+    }
+}
+
+void installQuitOnSignal(QObject* context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier] {
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = quitOnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -62,7 +101,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption afterOption(QStringLiteral("after"),
                                          QStringLiteral("Seconds to wait before the screenshot (default 5)."),
                                          QStringLiteral("seconds"), QStringLiteral("5"));
-    parser.addOptions({portOption, screenshotOption, afterOption});
+    const QCommandLineOption captureOption(
+        QStringLiteral("capture"),
+        QStringLiteral("Record every frame on the line to the pcap file <file> until the program ends."),
+        QStringLiteral("file"));
+    parser.addOptions({portOption, captureOption, screenshotOption, afterOption});
     parser.process(app);
 
     bool ok = false;
@@ -76,11 +119,32 @@ int main(int argc, char* argv[])
     window.setWindowTitle(QStringLiteral("IEC 101 master"));
     auto* view = new iec101::Iec101View(&window);
     window.setCentralWidget(view);
-    // Room for the status text and the table headers; the layout sets the minimum.
-    window.resize(1200, 900);
+    iec101::LineMonitor* monitor = view->lineMonitor();
+    auto* monitorDock = new QDockWidget(QStringLiteral("Line monitor"), &window);
+    monitorDock->setObjectName(QStringLiteral("monitorDock"));
+    monitorDock->setWidget(monitor);
+    window.addDockWidget(Qt::BottomDockWidgetArea, monitorDock);
+    QMenu* viewMenu = window.menuBar()->addMenu(QStringLiteral("&View"));
+    viewMenu->setObjectName(QStringLiteral("viewMenu"));
+    viewMenu->addAction(monitorDock->toggleViewAction());
+    // Room for the status text, the table headers and a dozen monitor rows; the layout
+    // sets the minimum.
+    window.resize(1400, 1250);
+    window.resizeDocks({monitorDock}, {360}, Qt::Vertical);
     QStatusBar* statusBar = window.statusBar();
-    QObject::connect(view, &iec101::Iec101View::setStatusBarMessage, statusBar,
-                     [statusBar](const QString& text) { statusBar->showMessage(text); });
+    const auto showMessage = [statusBar](const QString& text) {
+        statusBar->showMessage(text);
+    };
+    QObject::connect(view, &iec101::Iec101View::setStatusBarMessage, statusBar, showMessage);
+    QObject::connect(monitor, &iec101::LineMonitor::recordingFailed, statusBar,
+                     [showMessage](const QString& text) {
+                         std::fprintf(stderr, "iec101-host: %s\n", qPrintable(text));
+                         showMessage(text);
+                     });
+    installQuitOnSignal(&window);
+    // Frames flow only while connected, so recording from here on records from the connect.
+    if (parser.isSet(captureOption))
+        monitor->startRecording(parser.value(captureOption));
     window.show();
 
     if (parser.isSet(portOption)) {

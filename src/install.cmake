@@ -20,6 +20,8 @@ install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/command.h
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/serialparam.h
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/infoobject.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/engine/lineframe.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/panels/linemonitor.h
     DESTINATION ${IEC101_INSTALL_INCLUDEDIR})
 
 install(EXPORT Iec101ViewTargets

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -118,6 +119,15 @@ bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu)
     return true;
 }
 
+// Raw frame callback of lib60870; runs inside CS101_Master_run for every frame sent
+// or received, corrupted ones included.
+void lineFrameHandler(void* parameter, uint8_t* msg, int msgSize, bool sent)
+{
+    auto* self = static_cast<Iec101Network*>(parameter);
+    if (self)
+        self->lineFrames.append(msg, msgSize, sent);
+}
+
 Iec101Network::Iec101Network(QObject* parent) : QObject(parent)
 {
     registerMetaTypes();
@@ -211,6 +221,7 @@ void Iec101Network::doConnect(const SerialParam& param, const int* lastSettings)
 
     CS101_Master_setASDUReceivedHandler(master, asduReceivedHandler, wrapper);
     CS101_Master_setLinkLayerStateChanged(master, linkLayerStateHandler, this);
+    CS101_Master_setRawMessageHandler(master, lineFrameHandler, this);
     CS101_Master_addSlave(master, linkAddress);
     CS101_Master_useSlaveAddress(master, linkAddress);
     // A port that exists but cannot be opened (no permission, in use) is polled all the
@@ -247,6 +258,8 @@ void Iec101Network::doDisconnect()
 
 void Iec101Network::timerPollingTimeOutHandler()
 {
+    // Whatever this tick puts on the line goes to the GUI in one batch at its end.
+    const auto handOver = qScopeGuard([this] { handOverLineFrames(); });
     // A tick already queued when the connection closed.
     if (!master)
         return;
@@ -281,6 +294,23 @@ void Iec101Network::timerPollingTimeOutHandler()
         quietRounds = receivedAsduCount == before ? quietRounds + 1 : 0;
     } while (quietRounds < kQuietRoundsToStop && spent.elapsed() < kTickBudgetMs);
     tickOverrunMs = std::max<qint64>(0, tickOverrunMs + spent.elapsed() - kPollingIntervalMs);
+}
+
+void Iec101Network::handOverLineFrames()
+{
+    // One batch in flight at most: a GUI thread that falls behind leaves the frames in
+    // the bounded buffer instead of a growing queue of signals.
+    if (lineFramesOutstanding || lineFrames.isEmpty())
+        return;
+    int dropped = 0;
+    const QVector<LineFrame> frames = lineFrames.take(&dropped);
+    lineFramesOutstanding = true;
+    Q_EMIT lineFramesReady(frames, dropped);
+}
+
+void Iec101Network::lineFramesTaken()
+{
+    lineFramesOutstanding = false;
 }
 
 void Iec101Network::dataReceived(const QVector<InfoObject>& objects)

@@ -9,6 +9,8 @@
 
 #include "command.h"
 #include "infoobject.h"
+#include "lineframe.h"
+#include "lineframebuffer.h"
 #include "portwatch.h"
 #include "serialparam.h"
 
@@ -73,11 +75,17 @@ Q_SIGNALS:
     void stopPollingTimer();
     void startCommandTimer();
     void stopCommandTimer();
+    // Every frame sent and received since the last batch, at most one batch per polling
+    // tick and none while the previous one has not been taken (lineFramesTaken); the
+    // frames that did not fit the engine's bounded buffer meanwhile are only counted.
+    void lineFramesReady(const QVector<LineFrame>& frames, int dropped);
 
 public Q_SLOTS:
     void doConnect(const SerialParam& param, const int* lastSettings);
     void doDisconnect();
     void sendCommand(Command::CommandType commandType, const QVector<int>& values);
+    // The receiver of lineFramesReady has taken its batch; the next one may follow.
+    void lineFramesTaken();
 
 private Q_SLOTS:
     void timerPollingTimeOutHandler();
@@ -87,6 +95,7 @@ private Q_SLOTS:
 private:
     friend void linkLayerStateHandler(void* parameter, int address, LinkLayerState state);
     friend bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu);
+    friend void lineFrameHandler(void* parameter, uint8_t* msg, int msgSize, bool sent);
 
     using QueuedCommand = QPair<Command::CommandType, QVector<int>>;
 
@@ -99,6 +108,7 @@ private:
     void checkCommandProgress();
     void sendNextCommand();
     void finishCommand();
+    void handOverLineFrames();
 
     CS101_Master master = nullptr;
     SerialPort serialPort = nullptr;
@@ -122,6 +132,8 @@ private:
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
     qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
     bool portOpen = false;         // the last connect opened the line; polling waits otherwise
+    LineFrameBuffer lineFrames;
+    bool lineFramesOutstanding = false; // a batch is on its way to the GUI thread
 };
 
 } // namespace iec101

@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "infoobject.h"
+#include "lineframe.h"
 #include "serialparam.h"
 
 namespace iec101 {
@@ -16,6 +17,7 @@ void registerMetaTypes()
     qRegisterMetaType<SerialParam>("SerialParam");
     qRegisterMetaType<QVector<int>>("QVector<int>");
     qRegisterMetaType<const int*>("const int *");
+    qRegisterMetaType<QVector<LineFrame>>("QVector<LineFrame>");
 }
 
 } // namespace iec101

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -112,6 +113,11 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent)
     connectBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     commandView->setFixedWidth(300);
 
+    monitor = new LineMonitor(this);
+    monitor->setObjectName(QStringLiteral("lineMonitor"));
+    monitor->hide();
+    monitor->installEventFilter(this);
+
     network = new Iec101Network(nullptr);
     connect(this, &Iec101View::doConnect, network, &Iec101Network::doConnect);
     connect(this, &Iec101View::doDisconnect, network, &Iec101Network::doDisconnect);
@@ -121,6 +127,13 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent)
     connect(network, &Iec101Network::spontaneousDataReady, this, &Iec101View::spontaneousDataReady);
     connect(network, &Iec101Network::requestedDataReady, this, &Iec101View::requestedDataReady);
     connect(network, &Iec101Network::responseEnded, this, &Iec101View::responseEnded);
+    connect(network, &Iec101Network::lineFramesReady, this,
+            [this](const QVector<LineFrame>& frames, int dropped) {
+                if (monitor)
+                    monitor->addFrames(frames, dropped);
+                // Only now may the engine send the next batch.
+                QMetaObject::invokeMethod(network, &Iec101Network::lineFramesTaken, Qt::QueuedConnection);
+            });
 
     connect(settingsButton, &QPushButton::clicked, settingDialog, &QDialog::show);
     connect(connectButton, &QPushButton::clicked, this, &Iec101View::connectClicked);
@@ -150,6 +163,20 @@ void Iec101View::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
     QWidget::paintEvent(event);
+}
+
+LineMonitor* Iec101View::lineMonitor() const
+{
+    return monitor.data();
+}
+
+bool Iec101View::eventFilter(QObject* watched, QEvent* event)
+{
+    // Hidden while it is an unplaced child of the view; a host that gives it another
+    // parent wants to see it.
+    if (watched == monitor && event->type() == QEvent::ParentChange && monitor->parentWidget() != this)
+        monitor->show();
+    return QWidget::eventFilter(watched, event);
 }
 
 void Iec101View::makeConnectBox()
@@ -292,6 +319,8 @@ void Iec101View::connectClicked()
     SerialParam param = serialDialog->serialParam();
     param.portName = portComboBox->currentText();
     serialDialog->saveSettings();
+    if (monitor)
+        monitor->setSession(param, lastSettings);
 
     // The engine reads lastSettings on its own thread; the settings dialog stays
     // disabled until the next disconnect, so the array cannot change meanwhile.

@@ -1,6 +1,7 @@
 #ifndef IEC101_IEC101VIEW_H
 #define IEC101_IEC101VIEW_H
 
+#include <QPointer>
 #include <QSettings>
 #include <QString>
 #include <QThread>
@@ -10,6 +11,7 @@
 #include "command.h"
 #include "iec101view_export.h"
 #include "infoobject.h"
+#include "linemonitor.h"
 #include "serialparam.h"
 
 class QCheckBox;
@@ -41,6 +43,12 @@ public:
     explicit Iec101View(QWidget* parent = nullptr);
     ~Iec101View() override;
 
+    // The monitor of every frame on the line, fed by this view. It is not part of the
+    // view's layout: the view keeps it as a hidden child until the host places it
+    // (a dock, a layout, a window of its own), which shows it. Null once a new
+    // owner the host gave it has destroyed it.
+    LineMonitor* lineMonitor() const;
+
 Q_SIGNALS:
     void doConnect(const SerialParam& param, const int* lastSettings);
     void doDisconnect();
@@ -63,6 +71,7 @@ private Q_SLOTS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void makeConnectBox();
@@ -80,6 +89,7 @@ private:
     CommandView* commandView = nullptr;
     EventView* eventView = nullptr;
     ResponseView* responseView = nullptr;
+    QPointer<LineMonitor> monitor;
     QGroupBox* connectBox = nullptr;
     QComboBox* portComboBox = nullptr;
     QPushButton* settingsButton = nullptr;

@@ -110,8 +110,7 @@ void TestConnectionFaults::degenerateSettings_data()
     const QStringList good = SlaveSimLine().settingTexts();
     QTest::newRow("empty port name") << good << QString();
     QTest::newRow("port name not on this system") << good << QStringLiteral("ttyIEC101Missing0");
-    QTest::newRow("port path that does not exist")
-        << good << QStringLiteral("/nonexistent/iec101/ttyX");
+    QTest::newRow("port path that does not exist") << good << QStringLiteral("/nonexistent/iec101/ttyX");
     QTest::newRow("port without permission") << good << QStringLiteral("<refused>");
 }
 

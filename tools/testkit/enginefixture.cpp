@@ -31,6 +31,10 @@ EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* paren
     connect(engine, &E::responseEnded, this, &EngineFixture::responseEnded);
     connect(engine, &E::linkLayerStateChangedSignal, this, &EngineFixture::linkLayerStateChangedSignal);
     connect(engine, &E::setStatusBarMessage, this, &EngineFixture::setStatusBarMessage);
+    connect(engine, &E::lineFramesReady, this, [this](const QVector<LineFrame>& frames) {
+        lineFrames += frames;
+        QMetaObject::invokeMethod(engine, &E::lineFramesTaken, Qt::QueuedConnection);
+    });
 
     connect(this, &EngineFixture::spontaneousDataReady, this, [this](const QVector<InfoObject>& objects) {
         events << QStringLiteral("spontaneous %1").arg(objects.size());

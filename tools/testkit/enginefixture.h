@@ -14,6 +14,7 @@
 
 #include "command.h"
 #include "infoobject.h"
+#include "lineframe.h"
 #include "protocolsettings.h"
 #include "serialparam.h"
 #include "slavesimline.h"
@@ -52,6 +53,8 @@ public:
     // Every object delivered spontaneously so far, in order.
     QVector<InfoObject> spontaneousObjects() const;
     QVector<InfoObject> lastRequested() const;
+    // Every frame the engine handed over, each batch taken at once as the view does.
+    QVector<LineFrame> lineFrames;
 
 private:
     // The spies below need the argument types registered before they are built.

@@ -23,6 +23,9 @@ int main(int argc, char* argv[])
     auto* layout = new QVBoxLayout(&window);
     auto* view = new iec101::Iec101View(&window);
     layout->addWidget(view);
+    // The line monitor is the host's to place; placed, it shows.
+    layout->addWidget(view->lineMonitor());
+    QObject::connect(view->lineMonitor(), &iec101::LineMonitor::recordingFailed, &window, [] {});
     int received = 0;
     QObject::connect(view, &iec101::Iec101View::setStatusBarMessage, &window, [&received] { ++received; });
     window.show();
@@ -30,7 +33,8 @@ int main(int argc, char* argv[])
     int result = 1;
     QTimer::singleShot(200, &app, [&] {
         const bool complete = view->isVisible() && view->objectName() == QLatin1String("IEC101") &&
-                              view->findChild<QPushButton*>(QStringLiteral("connectButton")) != nullptr;
+                              view->findChild<QPushButton*>(QStringLiteral("connectButton")) != nullptr &&
+                              view->lineMonitor()->isVisible() && !view->lineMonitor()->isRecording();
         std::printf("consumer: view %s\n", complete ? "shown" : "incomplete");
         result = complete ? 0 : 1;
         app.quit();
