@@ -19,8 +19,8 @@ bool completesIdlePoll(const LineMonitorModel::Row& request, const LineMonitorMo
 
 } // namespace
 
-LineMonitorModel::LineMonitorModel(int capacity, QObject* parent)
-    : QAbstractTableModel(parent), capacity(std::max(1, capacity))
+LineMonitorModel::LineMonitorModel(int maxFrames, QObject* parent)
+    : QAbstractTableModel(parent), capacity(std::max(1, maxFrames))
 {}
 
 const LineMonitorModel::Row& LineMonitorModel::rowAt(int row) const
