@@ -98,6 +98,10 @@ private:
     void sendNextCommand();
     void finishCommand();
     bool portAvailable();
+    void runLine();
+    bool answerDue() const;
+    void scheduleLineRun();
+    void lineRunDue();
 
     CS101_Master master = nullptr;
     SerialPort serialPort = nullptr;
@@ -121,6 +125,7 @@ private:
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
     qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
     bool portOpen = false;         // the last connect opened the line; polling waits otherwise
+    bool lineRunQueued = false;    // a run of the line for a pending command is posted to this thread
 
     // Identity of the device node of a port given by bare name, and whether the system
     // listed that port when the node last looked like this.

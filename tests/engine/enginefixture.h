@@ -2,9 +2,11 @@
 #define IEC101_TESTS_ENGINEFIXTURE_H
 
 #include <QObject>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 #include <QVector>
 
 #include <memory>
@@ -45,6 +47,9 @@ public:
     void connectEngine();
     // Connects and waits until the initial interrogation and counter interrogation are through.
     bool bringUp(int timeoutMs = 30000);
+    // Hands the commands to the engine in one go, as if they had piled up before the worker
+    // got to them: each finds the ones before it still pending, however fast the line answers.
+    void sendCommands(const QVector<QPair<Command::CommandType, QVector<int>>>& commands);
 
 private:
     // The spies below need the argument types registered before they are built.
@@ -62,7 +67,13 @@ public:
     int countEvents(const QString& prefix) const;
     QVector<InfoObject> lastRequested() const;
 
+    // Ticks of the engine's polling timer so far; pollingTick() follows each one right
+    // after it has been handed to the engine.
+    int ticks = 0;
+
 Q_SIGNALS:
+    void pollingTick();
+
     // Towards the engine, as from the view.
     void doConnect(const SerialParam& param, const int* lastSettings);
     void doDisconnect();
@@ -75,7 +86,12 @@ Q_SIGNALS:
     void linkLayerStateChangedSignal(const QString& state);
     void setStatusBarMessage(const QString& text);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QPointer<QTimer> lastCalledTimer;
+    QPointer<QTimer> pollingTimer;
     std::unique_ptr<PtyPair> pty;
     std::unique_ptr<PtyPair> stationPty;
     std::unique_ptr<LineRelay> relayPtr;
