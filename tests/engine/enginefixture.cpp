@@ -55,12 +55,12 @@ EngineFixture::EngineFixture(const sim::StationConfig& stationConfig, QObject* p
     // The engine's polling timer lives on this thread but belongs to the engine. It is the
     // timer whose queued start() arrives just before this fixture's own copy of the engine's
     // startPollingTimer: the signal posts both, in the order they were connected.
-    qApp->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
     connect(engine, &E::startPollingTimer, this, [this] {
         if (pollingTimer || !lastCalledTimer)
             return;
         pollingTimer = lastCalledTimer;
-        qApp->removeEventFilter(this);
+        QCoreApplication::instance()->removeEventFilter(this);
         connect(pollingTimer, &QTimer::timeout, this, [this] {
             ++ticks;
             Q_EMIT pollingTick();
