@@ -290,7 +290,8 @@ void Iec101Network::timerPollingTimeOutHandler()
     }
     if (!portOpen)
         return;
-    // A pending command is running the line in slices of its own; the tick only checks the port.
+    // A command has a run of the line posted (it just went out, or its answer is still due);
+    // the tick leaves the line to it and only checks the port.
     if (lineRunQueued)
         return;
     QElapsedTimer spent;

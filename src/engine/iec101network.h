@@ -24,6 +24,8 @@ namespace iec101 {
 // Lives on a worker thread and is reached only through queued signals. Its two
 // timers stay on the thread that created the engine and are driven only through
 // the start/stop signals, so no lib60870 call ever runs outside the worker thread.
+// Besides the tick, a command runs the line itself, through calls posted to the
+// worker, from the moment it goes out until its answer is in.
 class Iec101Network : public QObject
 {
     Q_OBJECT
@@ -125,7 +127,7 @@ private:
     quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
     qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
     bool portOpen = false;         // the last connect opened the line; polling waits otherwise
-    bool lineRunQueued = false;    // a run of the line for a pending command is posted to this thread
+    bool lineRunQueued = false;    // a run of the line for a command is posted to this thread
 
     // Identity of the device node of a port given by bare name, and whether the system
     // listed that port when the node last looked like this.
