@@ -46,7 +46,7 @@ Trip runCommand(EngineFixture& f, int baud, Command::CommandType type, const QVe
                 int timeoutMs = 30000)
 {
     auto lineBytes = [&f] {
-        return f.relay() ? f.relay()->masterByteCount() + f.relay()->stationByteCount() : 0;
+        return f.relay() ? f.relay()->masterByteCount() + f.relay()->slaveByteCount() : 0;
     };
     Trip trip;
     bool ended = false;
@@ -116,10 +116,10 @@ void printTrips(const char* line, const char* name, int baud, const QVector<Trip
 
 void commandTrips(int baud, int repetitions, std::mt19937& random)
 {
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = 100;
     EngineFixture f(config);
-    if (!f.startStation(baud > 0 ? baud : -1) || !f.bringUp(120000)) {
+    if (!f.startSlave(baud > 0 ? baud : -1) || !f.bringUp(120000)) {
         std::printf("bring-up failed at %d baud\n", baud);
         return;
     }
@@ -127,15 +127,15 @@ void commandTrips(int baud, int repetitions, std::mt19937& random)
     const QVector<Series> series{
         {"read", Command::Read,
          [](int) {
-             return QVector<int>{sim::ioa::FirstMeasured};
+             return QVector<int>{slavesim::ioa::kFirstMeasured};
          }},
         {"single command", Command::Single,
          [](int i) {
-             return QVector<int>{sim::ioa::FirstSingleCommand, i % 2};
+             return QVector<int>{slavesim::ioa::kFirstSingleCommand, i % 2};
          }},
         {"double command", Command::Double,
          [](int i) {
-             return QVector<int>{sim::ioa::DoubleCommandBase + 1, 1 + i % 2};
+             return QVector<int>{slavesim::ioa::kDoubleCommandBase + 1, 1 + i % 2};
          }},
         {"interrogation", Command::Interrogation,
          [](int) {
@@ -161,10 +161,10 @@ void commandTrips(int baud, int repetitions, std::mt19937& random)
 
 void largeInterrogation(int points, int baud)
 {
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = points;
     EngineFixture f(config);
-    if (!f.startStation(baud) || !f.bringUp(300000)) {
+    if (!f.startSlave(baud) || !f.bringUp(300000)) {
         std::printf("bring-up failed: %d points at %d baud\n", points, baud);
         return;
     }

@@ -44,8 +44,8 @@ struct Direction
 
 } // namespace
 
-LineRelay::LineRelay(const QString& masterSide, const QString& stationSide, int baudRate, int bitsPerChar)
-    : masterPath(masterSide), stationPath(stationSide),
+LineRelay::LineRelay(const QString& masterSide, const QString& slaveSide, int baudRate, int bitsPerChar)
+    : masterPath(masterSide), slavePath(slaveSide),
       charTimeNs(baudRate > 0 ? 1000000000LL * bitsPerChar / baudRate : 0)
 {}
 
@@ -57,8 +57,8 @@ LineRelay::~LineRelay()
 bool LineRelay::start()
 {
     masterFd = openRaw(masterPath);
-    stationFd = openRaw(stationPath);
-    if (masterFd < 0 || stationFd < 0) {
+    slaveFd = openRaw(slavePath);
+    if (masterFd < 0 || slaveFd < 0) {
         stop();
         return false;
     }
@@ -74,9 +74,9 @@ void LineRelay::stop()
         thread.join();
     if (masterFd >= 0)
         ::close(masterFd);
-    if (stationFd >= 0)
-        ::close(stationFd);
-    masterFd = stationFd = -1;
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    masterFd = slaveFd = -1;
 }
 
 QByteArray LineRelay::masterBytes() const
@@ -95,8 +95,8 @@ void LineRelay::run()
 {
     Direction directions[2];
     directions[0].from = masterFd;
-    directions[0].to = stationFd;
-    directions[1].from = stationFd;
+    directions[0].to = slaveFd;
+    directions[1].from = slaveFd;
     directions[1].to = masterFd;
 
     while (running) {
@@ -105,7 +105,7 @@ void LineRelay::run()
         for (const Direction& d : directions)
             if (!d.pending.empty())
                 nextDue = qMin(nextDue, d.pending.front().second);
-        pollfd fds[2] = {{masterFd, POLLIN, 0}, {stationFd, POLLIN, 0}};
+        pollfd fds[2] = {{masterFd, POLLIN, 0}, {slaveFd, POLLIN, 0}};
         // Woken to the nanosecond rather than the next whole millisecond: at 115200 baud a
         // character takes 95 us, and rounding each wait up would hold every frame's end back.
         const long long waitNs = qBound(0LL, nextDue - now, 20000000LL);
@@ -125,7 +125,7 @@ void LineRelay::run()
                     d.pending.emplace_back(buffer[k], d.lineFreeAt);
                 }
                 if (n > 0)
-                    (i == 0 ? masterCount : stationCount) += n;
+                    (i == 0 ? masterCount : slaveCount) += n;
                 if (i == 0 && n > 0) {
                     std::lock_guard<std::mutex> lock(mutex);
                     fromMaster.append(buffer, int(n));
