@@ -28,6 +28,13 @@ constexpr int kPollingIntervalMs = 200;
 #define IEC101_TICK_BUDGET_MS 150
 #endif
 constexpr int kTickBudgetMs = IEC101_TICK_BUDGET_MS;
+// A command drives the line itself: it goes out at once instead of at the next tick,
+// and the line keeps running until its answer is in. Building with 0 leaves commands
+// to the polling tick, which the benchmarks use as the reference.
+#ifndef IEC101_COMMANDS_RUN_LINE
+#define IEC101_COMMANDS_RUN_LINE 1
+#endif
+constexpr bool kCommandsRunLine = IEC101_COMMANDS_RUN_LINE != 0;
 // A round of poll and run that brings nothing may just be waiting for the answer to
 // its own request; the second such round in a row means the slave has nothing more.
 constexpr int kQuietRoundsToStop = 2;
@@ -278,9 +285,24 @@ void Iec101Network::timerPollingTimeOutHandler()
     }
     if (!portOpen)
         return;
+    // A command has a run of the line posted (it just went out, or its answer is still due);
+    // the tick leaves the line to it and only checks the port.
+    if (lineRunQueued)
+        return;
+    QElapsedTimer spent;
+    spent.start();
+    runLine();
+    tickOverrunMs = std::max<qint64>(0, tickOverrunMs + spent.elapsed() - kPollingIntervalMs);
+}
+
+void Iec101Network::runLine()
+{
     // Drain the line while it delivers: the library takes at most one frame per run,
     // so one exchange per tick would let a busy slave's event queue overflow and
-    // stretch large interrogations far beyond what the line allows.
+    // stretch large interrogations far beyond what the line allows. Quiet rounds end
+    // the drain only while no answer is due; a command waiting for one keeps the line
+    // running, and when the slice is used up the next one is posted right behind
+    // whatever reached the worker meanwhile (a disconnect, a new command).
     QElapsedTimer spent;
     spent.start();
     int quietRounds = 0;
@@ -292,8 +314,41 @@ void Iec101Network::timerPollingTimeOutHandler()
         if (!master)
             return;
         quietRounds = receivedAsduCount == before ? quietRounds + 1 : 0;
-    } while (quietRounds < kQuietRoundsToStop && spent.elapsed() < kTickBudgetMs);
-    tickOverrunMs = std::max<qint64>(0, tickOverrunMs + spent.elapsed() - kPollingIntervalMs);
+    } while ((answerDue() || quietRounds < kQuietRoundsToStop) && spent.elapsed() < kTickBudgetMs);
+    if (answerDue())
+        scheduleLineRun();
+}
+
+bool Iec101Network::answerDue() const
+{
+    // Without the link there is no answer to wait for: the line goes back to the tick,
+    // and the command ends by its time-out or when the link returns.
+    return kCommandsRunLine && busy && connected;
+}
+
+void Iec101Network::scheduleLineRun()
+{
+    // Posted rather than run here: sends happen inside the library's callbacks too,
+    // and the master must not be run from within its own run.
+    if (!kCommandsRunLine || lineRunQueued)
+        return;
+    lineRunQueued = true;
+    QMetaObject::invokeMethod(this, &Iec101Network::lineRunDue, Qt::QueuedConnection);
+}
+
+void Iec101Network::lineRunDue()
+{
+    lineRunQueued = false;
+    // The connection may have closed since this was posted. The port check costs a stat,
+    // and a vanished port must not be run: the library would spin on it.
+    if (!master)
+        return;
+    if (!port.available()) {
+        doDisconnect();
+        return;
+    }
+    if (portOpen)
+        runLine();
 }
 
 void Iec101Network::handOverLineFrames()
@@ -423,6 +478,8 @@ void Iec101Network::sendCommand(Command::CommandType commandType, const QVector<
         sendClockSync(values.first() != 0);
         break;
     }
+    // The frame leaves at the next run of the master: run it now rather than at the next tick.
+    scheduleLineRun();
 }
 
 void Iec101Network::enqueueCommand(Command::CommandType commandType, const QVector<int>& values)

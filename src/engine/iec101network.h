@@ -27,6 +27,8 @@ namespace iec101 {
 // Lives on a worker thread and is reached only through queued signals. Its two
 // timers stay on the thread that created the engine and are driven only through
 // the start/stop signals, so no lib60870 call ever runs outside the worker thread.
+// Besides the tick, a command runs the line itself, through calls posted to the
+// worker, from the moment it goes out until its answer is in.
 class Iec101Network : public QObject
 {
     Q_OBJECT
@@ -109,6 +111,10 @@ private:
     void sendNextCommand();
     void finishCommand();
     void handOverLineFrames();
+    void runLine();
+    bool answerDue() const;
+    void scheduleLineRun();
+    void lineRunDue();
 
     CS101_Master master = nullptr;
     SerialPort serialPort = nullptr;
@@ -134,6 +140,7 @@ private:
     bool portOpen = false;         // the last connect opened the line; polling waits otherwise
     LineFrameBuffer lineFrames;
     bool lineFramesOutstanding = false; // a batch is on its way to the GUI thread
+    bool lineRunQueued = false;         // a run of the line for a command is posted to this thread
 };
 
 } // namespace iec101

@@ -51,8 +51,32 @@ EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* paren
     connect(this, &EngineFixture::setStatusBarMessage, this,
             [this](const QString& text) { events << QStringLiteral("status ") + text; });
 
+    // The engine's polling timer lives on this thread but belongs to the engine. It is the
+    // timer whose queued start() arrives just before this fixture's own copy of the engine's
+    // startPollingTimer: the signal posts both, in the order they were connected.
+    QCoreApplication::instance()->installEventFilter(this);
+    connect(engine, &E::startPollingTimer, this, [this] {
+        if (pollingTimer || !lastCalledTimer)
+            return;
+        pollingTimer = lastCalledTimer;
+        QCoreApplication::instance()->removeEventFilter(this);
+        connect(pollingTimer, &QTimer::timeout, this, [this] {
+            ++ticks;
+            Q_EMIT pollingTick();
+        });
+    });
+
     engine->moveToThread(&worker);
     worker.start();
+}
+
+bool EngineFixture::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MetaCall) {
+        if (auto* timer = qobject_cast<QTimer*>(watched))
+            lastCalledTimer = timer;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 EngineFixture::~EngineFixture()
@@ -100,6 +124,15 @@ bool EngineFixture::bringUp(int timeoutMs)
     if (!up)
         qWarning() << "bring-up timed out; events:" << events;
     return up;
+}
+
+void EngineFixture::sendCommands(const QVector<QPair<Command::CommandType, QVector<int>>>& commands)
+{
+    iec101::Iec101Network* target = engine;
+    QMetaObject::invokeMethod(engine, [target, commands] {
+        for (const auto& command : commands)
+            target->sendCommand(command.first, command.second);
+    });
 }
 
 void EngineFixture::runOnWorker(const std::function<void()>& call)

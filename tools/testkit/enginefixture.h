@@ -5,9 +5,12 @@
 #define IEC101_ENGINEFIXTURE_H
 
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 #include <QVector>
 
 #include <functional>
@@ -43,6 +46,9 @@ public:
     void connectEngine();
     // Connects and waits until the initial interrogation and counter interrogation are through.
     bool bringUp(int timeoutMs = 30000);
+    // Hands the commands to the engine in one go, as if they had piled up before the worker
+    // got to them: each finds the ones before it still pending, however fast the line answers.
+    void sendCommands(const QVector<QPair<Command::CommandType, QVector<int>>>& commands);
     // Runs `call` on the engine's worker thread and waits until it has run.
     void runOnWorker(const std::function<void()>& call);
 
@@ -55,6 +61,9 @@ public:
     QVector<InfoObject> lastRequested() const;
     // Every frame the engine handed over, each batch taken at once as the view does.
     QVector<LineFrame> lineFrames;
+    // Ticks of the engine's polling timer so far; pollingTick() follows each one right
+    // after it has been handed to the engine.
+    int ticks = 0;
 
 private:
     // The spies below need the argument types registered before they are built.
@@ -67,6 +76,8 @@ public:
     QSignalSpy statusMessages{this, &EngineFixture::setStatusBarMessage};
 
 Q_SIGNALS:
+    void pollingTick();
+
     // Towards the engine, as from the view.
     void doConnect(const SerialParam& param, const int* lastSettings);
     void doDisconnect();
@@ -79,7 +90,12 @@ Q_SIGNALS:
     void linkLayerStateChangedSignal(const QString& state);
     void setStatusBarMessage(const QString& text);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QPointer<QTimer> lastCalledTimer;
+    QPointer<QTimer> pollingTimer;
     QThread worker;
     iec101::Iec101Network* engine = nullptr;
 };

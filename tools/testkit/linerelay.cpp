@@ -106,8 +106,11 @@ void LineRelay::run()
             if (!d.pending.empty())
                 nextDue = qMin(nextDue, d.pending.front().second);
         pollfd fds[2] = {{masterFd, POLLIN, 0}, {slaveFd, POLLIN, 0}};
-        const int waitMs = int(qMax(0LL, (nextDue - now + 999999LL) / 1000000LL));
-        ::poll(fds, 2, qMin(waitMs, 20));
+        // Woken to the nanosecond rather than the next whole millisecond: at 115200 baud a
+        // character takes 95 us, and rounding each wait up would hold every frame's end back.
+        const long long waitNs = qBound(0LL, nextDue - now, 20000000LL);
+        const timespec timeout{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
+        ::ppoll(fds, 2, &timeout, nullptr);
 
         now = nowNs();
         for (int i = 0; i < 2; ++i) {
