@@ -2,23 +2,32 @@
 // view's status bar messages in the window's status bar.
 //
 //   iec101-host [--port NAME] [--screenshot FILE [--after SECONDS]]
+//               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
+//               [--quit-after SECONDS]
 //
 // --port selects NAME in the port list (a listed port or a path given in
 // IEC101_EXTRA_PORTS) and presses Connect once the window is up. --screenshot grabs
 // the window into a PNG after SECONDS (default 5) and quits; it works under Xvfb and
-// with QT_QPA_PLATFORM=offscreen.
+// with QT_QPA_PLATFORM=offscreen. The last four serve long unattended runs
+// (scripts/soak): per-minute figures into FILE, a general interrogation and an
+// addressed clock sync pressed in the command panel at a fixed period, and a quit.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 #include <iec101view.h>
+
+#include "soakstats.h"
 
 namespace {
 
@@ -37,6 +46,31 @@ bool connectTo(iec101::Iec101View* view, const QString& port)
     ports->setCurrentIndex(index);
     connectButton->click();
     return true;
+}
+
+// Presses a button of the command panel every period, as an operator would; prepare
+// sets the panel up before each press. False if the panel has no such button.
+bool pressEvery(iec101::Iec101View* view, const char* button, double seconds,
+                const std::function<void()>& prepare)
+{
+    auto* target = view->findChild<QPushButton*>(QLatin1String(button));
+    if (!target)
+        return false;
+    auto* timer = new QTimer(view);
+    QObject::connect(timer, &QTimer::timeout, target, [target, prepare] {
+        prepare();
+        target->click();
+    });
+    timer->start(int(seconds * 1000));
+    return true;
+}
+
+// A period in seconds from an option, or -1 if it is not a positive number.
+double seconds(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    return ok && value > 0 ? value : -1;
 }
 
 } // namespace
@@ -62,8 +96,29 @@ int main(int argc, char* argv[])
     const QCommandLineOption afterOption(QStringLiteral("after"),
                                          QStringLiteral("Seconds to wait before the screenshot (default 5)."),
                                          QStringLiteral("seconds"), QStringLiteral("5"));
-    parser.addOptions({portOption, screenshotOption, afterOption});
+    const QCommandLineOption statsOption(
+        QStringLiteral("stats"),
+        QStringLiteral("Write memory, CPU, longest GUI stall and events received to <file> each minute."),
+        QStringLiteral("file"));
+    const QCommandLineOption interrogationOption(
+        QStringLiteral("interrogation-every"),
+        QStringLiteral("Send a general interrogation every <seconds>."), QStringLiteral("seconds"));
+    const QCommandLineOption clockSyncOption(QStringLiteral("clock-sync-every"),
+                                             QStringLiteral("Send a clock sync every <seconds>."),
+                                             QStringLiteral("seconds"));
+    const QCommandLineOption quitOption(QStringLiteral("quit-after"), QStringLiteral("Quit after <seconds>."),
+                                        QStringLiteral("seconds"));
+    parser.addOptions({portOption, screenshotOption, afterOption, statsOption, interrogationOption,
+                       clockSyncOption, quitOption});
     parser.process(app);
+
+    for (const QCommandLineOption* option : {&interrogationOption, &clockSyncOption, &quitOption}) {
+        if (parser.isSet(*option) && seconds(parser, *option) < 0) {
+            std::fprintf(stderr, "iec101-host: --%s needs a positive number of seconds\n",
+                         qPrintable(option->names().first()));
+            return 2;
+        }
+    }
 
     bool ok = false;
     const double after = parser.value(afterOption).toDouble(&ok);
@@ -82,6 +137,38 @@ int main(int argc, char* argv[])
     QObject::connect(view, &iec101::Iec101View::setStatusBarMessage, statusBar,
                      [statusBar](const QString& text) { statusBar->showMessage(text); });
     window.show();
+
+    if (parser.isSet(statsOption)) {
+        auto* stats = new SoakStats(view, &window);
+        if (!stats->start(parser.value(statsOption))) {
+            std::fprintf(stderr, "iec101-host: cannot write %s: %s\n", qPrintable(parser.value(statsOption)),
+                         qPrintable(stats->errorString()));
+            return 1;
+        }
+    }
+    bool pressed = true;
+    if (parser.isSet(interrogationOption)) {
+        auto* general = view->findChild<QRadioButton*>(QStringLiteral("generalInterrogationRadio"));
+        pressed =
+            pressEvery(view, "interrogationSendButton", seconds(parser, interrogationOption), [general] {
+                if (general)
+                    general->click();
+            });
+    }
+    if (parser.isSet(clockSyncOption)) {
+        auto* broadcast = view->findChild<QCheckBox*>(QStringLiteral("broadcastCheckBox"));
+        pressed =
+            pressed && pressEvery(view, "timeSyncSendButton", seconds(parser, clockSyncOption), [broadcast] {
+                if (broadcast)
+                    broadcast->setChecked(false);
+            });
+    }
+    if (!pressed) {
+        std::fprintf(stderr, "iec101-host: the command panel has no such button\n");
+        return 1;
+    }
+    if (parser.isSet(quitOption))
+        QTimer::singleShot(int(seconds(parser, quitOption) * 1000), &app, &QCoreApplication::quit);
 
     if (parser.isSet(portOption)) {
         const QString port = parser.value(portOption);
