@@ -262,12 +262,14 @@ int main(int argc, char** argv)
             const LargeInterrogation gi = runLargeInterrogation(share, 1000, 90000);
             if (gi.seconds < 0)
                 std::printf(
-                    "  interrogation of %d points in full frames: no answer in 90 s, %d link errors\n",
-                    gi.expected, gi.linkErrors);
+                    "  interrogation of %d points in full frames: not finished in 90 s, %d attempts timed "
+                    "out, %d link errors\n",
+                    gi.expected, gi.timedOut, gi.linkErrors);
             else
                 std::printf(
-                    "  interrogation of %d points in full frames: %.2f s, %d objects, %d link errors\n",
-                    gi.expected, gi.seconds, gi.objects, gi.linkErrors);
+                    "  interrogation of %d points in full frames: %.2f s, %d objects, %d attempts timed "
+                    "out, %d link errors\n",
+                    gi.expected, gi.seconds, gi.objects, gi.timedOut, gi.linkErrors);
             std::fflush(stdout);
         }
     }
