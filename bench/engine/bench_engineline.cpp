@@ -48,7 +48,7 @@ EventRun runEvents(EngineFixture& f, int rate, int seconds)
     QObject::connect(&pace, &QTimer::timeout, [&] {
         // Catch up on late timer ticks so the offered rate is the nominal one.
         while (injected < run.events && injected * 1000 / rate <= clock.elapsed()) {
-            f.station().injectMeasured(sim::ioa::FirstMeasured, float(injected++), false);
+            f.slave().injectMeasured(slavesim::ioa::kFirstMeasured, float(injected++), false);
             lastInjectedMs = clock.elapsed();
         }
     });
@@ -85,15 +85,15 @@ struct GiRun
 GiRun runInterrogation(int points, int relayBaud)
 {
     GiRun run;
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = points;
     EngineFixture f(config);
-    if (!f.startStation(relayBaud))
+    if (!f.startSlave(relayBaud))
         return run;
     QElapsedTimer clock;
     qint64 startBytes = 0;
     auto lineBytes = [&f] {
-        return f.relay() ? f.relay()->masterByteCount() + f.relay()->stationByteCount() : 0;
+        return f.relay() ? f.relay()->masterByteCount() + f.relay()->slaveByteCount() : 0;
     };
     QObject::connect(&f, &EngineFixture::linkLayerStateChangedSignal, [&](const QString& state) {
         if (state.startsWith(QLatin1String("Available")) && !clock.isValid()) {
@@ -121,10 +121,10 @@ GiRun runInterrogation(int points, int relayBaud)
 // waits before the engine reports it.
 double disconnectLatency(int points, int relayBaud, int afterMs)
 {
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = points;
     EngineFixture f(config);
-    if (!f.startStation(relayBaud))
+    if (!f.startSlave(relayBaud))
         return -1;
     QElapsedTimer clock;
     bool available = false;

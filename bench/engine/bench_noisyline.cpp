@@ -68,7 +68,7 @@ NoisyRun run(double share, int seconds)
     NoisyRun r;
     r.share = share;
     EngineFixture f;
-    if (!f.startStation(kBaud))
+    if (!f.startSlave(kBaud))
         return r;
     f.relay()->setNoise(LineNoise{share, 0.0});
     r.seed = f.relay()->seed();
@@ -87,7 +87,7 @@ NoisyRun run(double share, int seconds)
     int requests = 0;
     QObject::connect(&f, &EngineFixture::spontaneousDataReady, [&](const QVector<InfoObject>& objects) {
         for (const InfoObject& o : objects)
-            if (o.address == sim::ioa::FirstMeasured)
+            if (o.address == slavesim::ioa::kFirstMeasured)
                 values << int(o.value.toFloat());
     });
     QObject::connect(&f, &EngineFixture::setStatusBarMessage,
@@ -113,7 +113,7 @@ NoisyRun run(double share, int seconds)
         pending = false;
     });
     const int errorsBefore = f.countEvents(QStringLiteral("state Error"));
-    const qint64 octetsBefore = f.relay()->masterByteCount() + f.relay()->stationByteCount();
+    const qint64 octetsBefore = f.relay()->masterByteCount() + f.relay()->slaveByteCount();
     auto damage = [&f] {
         const LineRelay& l = *f.relay();
         return l.corruptedCount(LineRelay::MasterToStation) + l.corruptedCount(LineRelay::StationToMaster);
@@ -127,7 +127,7 @@ NoisyRun run(double share, int seconds)
     pace.setInterval(50);
     QObject::connect(&pace, &QTimer::timeout, [&] {
         while (r.injected < events && r.injected * 1000 / kEventsPerSecond <= streamClock.elapsed())
-            f.station().injectMeasured(sim::ioa::FirstMeasured, float(r.injected++), false);
+            f.slave().injectMeasured(slavesim::ioa::kFirstMeasured, float(r.injected++), false);
         if (!pending && streamClock.elapsed() >= (requests + 1) * kRequestEveryMs &&
             streamClock.elapsed() < seconds * 1000) {
             pendingType = requests % 2 == 0 ? Command::Interrogation : Command::Double;
@@ -138,7 +138,7 @@ NoisyRun run(double share, int seconds)
                 Q_EMIT f.sendCommand(Command::Interrogation, {20});
             else
                 Q_EMIT f.sendCommand(Command::Double,
-                                     {sim::ioa::DoubleCommandBase + 1, 1 + (requests / 2) % 2});
+                                     {slavesim::ioa::kDoubleCommandBase + 1, 1 + (requests / 2) % 2});
             ++requests;
         }
     });
@@ -153,7 +153,7 @@ NoisyRun run(double share, int seconds)
 
     r.minutes = streamClock.elapsed() / 60000.0;
     r.linkErrors = f.countEvents(QStringLiteral("state Error")) - errorsBefore;
-    r.octets = f.relay()->masterByteCount() + f.relay()->stationByteCount() - octetsBefore;
+    r.octets = f.relay()->masterByteCount() + f.relay()->slaveByteCount() - octetsBefore;
     r.damaged = damage() - damagedBefore;
     QVector<int> count(events, 0);
     int last = -1;
@@ -186,10 +186,10 @@ struct LargeInterrogation
 LargeInterrogation runLargeInterrogation(double share, int points, int timeoutMs)
 {
     LargeInterrogation run;
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = points;
     EngineFixture f(config);
-    if (!f.startStation(kBaud))
+    if (!f.startSlave(kBaud))
         return run;
     f.relay()->setNoise(LineNoise{share, 0.0});
     QElapsedTimer clock;

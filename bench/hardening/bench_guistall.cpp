@@ -22,7 +22,7 @@
 
 #include "iec101view.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 #include "viewdriver.h"
 
 int main(int argc, char** argv)
@@ -45,12 +45,12 @@ int main(int argc, char** argv)
         return 1;
     }
     qputenv("IEC101_EXTRA_PORTS", pty.pathA().toLocal8Bit());
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
-    sim::Station station(config);
-    if (!station.start()) {
-        std::fprintf(stderr, "station: %s\n", qPrintable(station.errorString()));
+    slavesim::SlaveSim slave(config);
+    if (!slave.start()) {
+        std::fprintf(stderr, "station: %s\n", qPrintable(slave.errorString()));
         return 1;
     }
 
@@ -79,9 +79,9 @@ int main(int argc, char** argv)
     int injected = 0;
     QObject::connect(&inject, &QTimer::timeout, [&] {
         if (injected % 2 == 0)
-            station.injectSinglePoint(sim::ioa::FirstSinglePoint + injected % 10, injected % 4 == 0);
+            slave.injectSinglePoint(slavesim::ioa::kFirstSinglePoint + injected % 10, injected % 4 == 0);
         else
-            station.injectDoublePoint(sim::ioa::ObjectStateBase + 1 + injected % 10, 1 + injected % 2);
+            slave.injectDoublePoint(slavesim::ioa::kObjectStateBase + 1 + injected % 10, 1 + injected % 2);
         ++injected;
     });
     inject.moveToThread(&injector);
@@ -125,6 +125,6 @@ int main(int argc, char** argv)
                 percentile(1.0), percentile(0.99), percentile(0.999), percentile(0.5),
                 int(std::count_if(sorted.begin(), sorted.end(), [](double v) { return v > 16.0; })));
     view.reset();
-    station.stop();
+    slave.stop();
     return 0;
 }

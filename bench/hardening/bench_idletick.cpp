@@ -1,6 +1,6 @@
 // Cost of a connected, idle engine: the 200 ms polling tick (port check, poll, run)
 // as CPU time of the engine's worker thread, per tick and as a share of one core,
-// measured over a quiet link to the simulated station on a pty. The pty is opened by
+// measured over a quiet link to the simulated slave on a pty. The pty is opened by
 // path, which the engine checks with one stat; a real adapter is checked by
 // enumerating the system's serial ports, whose cost is measured on its own and added.
 // Usage: bench_idletick [seconds=20]
@@ -24,7 +24,7 @@
 
 #include "iec101network.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 
 using iec101::Iec101Network;
 
@@ -107,12 +107,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pty: %s\n", qPrintable(pty.errorString()));
         return 1;
     }
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
-    sim::Station station(config);
-    if (!station.start()) {
-        std::fprintf(stderr, "station: %s\n", qPrintable(station.errorString()));
+    slavesim::SlaveSim slave(config);
+    if (!slave.start()) {
+        std::fprintf(stderr, "station: %s\n", qPrintable(slave.errorString()));
         return 1;
     }
 
@@ -160,7 +160,7 @@ int main(int argc, char** argv)
     worker.quit();
     worker.wait();
     engine.reset();
-    station.stop();
+    slave.stop();
 
     // The port check on its own, on this (now idle) thread.
     const QString path = pty.pathA();

@@ -26,7 +26,7 @@ class CommandView : public QWidget
 {
     Q_OBJECT
 public:
-    // Station address plan of the controlled station.
+    // Station address plan of the controlled slave.
     static constexpr int LocalRemoteAddress = 65537;         // 0x10001, true = local mode
     static constexpr int ObjectStateBaseAddress = 196608;    // 0x30000 + n, double-point state of object n
     static constexpr int DoubleCommandBaseAddress = 3014656; // 0x2E0000 + n, double command of object n

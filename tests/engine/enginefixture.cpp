@@ -23,8 +23,8 @@ bool EngineFixture::registerTypes()
     return true;
 }
 
-EngineFixture::EngineFixture(const sim::StationConfig& stationConfig, QObject* parent)
-    : QObject(parent), pty(std::make_unique<PtyPair>()), config(stationConfig)
+EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* parent)
+    : QObject(parent), pty(std::make_unique<PtyPair>()), config(slaveConfig)
 {
     engine = new iec101::Iec101Network;
     using E = iec101::Iec101Network;
@@ -64,13 +64,13 @@ EngineFixture::~EngineFixture()
     // The worker is gone, so the engine and its timers (which live here) can go from this thread.
     delete engine;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (stationPtr)
-        stationPtr->stop();
+    if (slavePtr)
+        slavePtr->stop();
     if (relayPtr)
         relayPtr->stop();
 }
 
-bool EngineFixture::startStation(int relayBaud)
+bool EngineFixture::startSlave(int relayBaud)
 {
     if (!pty->start()) {
         qWarning() << "pty pair:" << pty->errorString();
@@ -78,18 +78,18 @@ bool EngineFixture::startStation(int relayBaud)
     }
     config.portPath = pty->pathB();
     if (relayBaud >= 0) {
-        stationPty = std::make_unique<PtyPair>();
-        if (!stationPty->start())
+        slavePty = std::make_unique<PtyPair>();
+        if (!slavePty->start())
             return false;
-        relayPtr = std::make_unique<LineRelay>(pty->pathB(), stationPty->pathA(), relayBaud);
+        relayPtr = std::make_unique<LineRelay>(pty->pathB(), slavePty->pathA(), relayBaud);
         if (!relayPtr->start())
             return false;
-        config.portPath = stationPty->pathB();
+        config.portPath = slavePty->pathB();
     }
     config.parity = 'N';
-    stationPtr = std::make_unique<sim::Station>(config);
-    if (!stationPtr->start()) {
-        qWarning() << "station:" << stationPtr->errorString();
+    slavePtr = std::make_unique<slavesim::SlaveSim>(config);
+    if (!slavePtr->start()) {
+        qWarning() << "station:" << slavePtr->errorString();
         return false;
     }
     return true;
@@ -113,7 +113,7 @@ void EngineFixture::connectTo(const QString& portName)
 
 bool EngineFixture::bringUp(int timeoutMs)
 {
-    if (!stationPtr && !startStation())
+    if (!slavePtr && !startSlave())
         return false;
     connectEngine();
     QElapsedTimer timer;

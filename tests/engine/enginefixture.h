@@ -12,7 +12,7 @@
 #include "command.h"
 #include "infoobject.h"
 #include "serialparam.h"
-#include "station.h"
+#include "slavesim.h"
 
 class LineRelay;
 class PtyPair;
@@ -28,7 +28,7 @@ class EngineFixture : public QObject
 {
     Q_OBJECT
 public:
-    explicit EngineFixture(const sim::StationConfig& stationConfig = {}, QObject* parent = nullptr);
+    explicit EngineFixture(const slavesim::Config& slaveConfig = {}, QObject* parent = nullptr);
     ~EngineFixture() override;
 
     // The six protocol settings the next connect hands over.
@@ -36,9 +36,9 @@ public:
 
     // relayBaud >= 0 puts a LineRelay between the master's pty pair and the station's
     // (0 = no delay), so tests can see the frames the master sends.
-    bool startStation(int relayBaud = -1);
+    bool startSlave(int relayBaud = -1);
     LineRelay* relay() { return relayPtr.get(); }
-    sim::Station& station() { return *stationPtr; }
+    slavesim::SlaveSim& slave() { return *slavePtr; }
     PtyPair& line() { return *pty; }
 
     void connectTo(const QString& portName);
@@ -77,10 +77,10 @@ Q_SIGNALS:
 
 private:
     std::unique_ptr<PtyPair> pty;
-    std::unique_ptr<PtyPair> stationPty;
+    std::unique_ptr<PtyPair> slavePty;
     std::unique_ptr<LineRelay> relayPtr;
-    std::unique_ptr<sim::Station> stationPtr;
-    sim::StationConfig config;
+    std::unique_ptr<slavesim::SlaveSim> slavePtr;
+    slavesim::Config config;
     QThread worker;
     iec101::Iec101Network* engine = nullptr;
 };

@@ -1,4 +1,4 @@
-// The engine against the simulated station over pty pairs, run on a worker thread
+// The engine against the simulated slave over pty pairs, run on a worker thread
 // the way the view runs it.
 #include <QtTest>
 
@@ -7,9 +7,9 @@
 #include "linerelay.h"
 #include "ptypair.h"
 
-using sim::CommandMode;
-Q_DECLARE_METATYPE(sim::CommandMode)
-namespace ioa = sim::ioa;
+using slavesim::CommandMode;
+Q_DECLARE_METATYPE(slavesim::CommandMode)
+namespace ioa = slavesim::ioa;
 
 namespace {
 
@@ -58,13 +58,13 @@ void TestIec101Network::cleanupTestCase()
 
 void TestIec101Network::linkStatesAndInitialData()
 {
-    sim::StationConfig config;
+    slavesim::Config config;
     config.extraPoints = 300;
     EngineFixture f(config);
     QVERIFY(f.bringUp());
     QCOMPARE(f.events.first(), QStringLiteral("state Available. Waiting for initial data"));
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
-    QCOMPARE(f.station().received(C_CI_NA_1).size(), 1);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.slave().received(C_CI_NA_1).size(), 1);
 
     // The interrogation answer spans several ASDUs but reaches the view as one vector, then the end.
     const int gi = f.events.indexOf(QRegularExpression("requested Interrogation \\d+"));
@@ -74,12 +74,12 @@ void TestIec101Network::linkStatesAndInitialData()
     QCOMPARE(f.countEvents("requested Interrogation"), 1);
 
     // A slave that stops answering gives "Error"; when it is back, "Available" and nothing re-requested.
-    f.station().pause();
+    f.slave().pause();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Error"), kLong);
-    f.station().drainInput();
-    f.station().resume();
+    f.slave().drainInput();
+    f.slave().resume();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 1);
 
     // A new connection runs the initial interrogations again.
     Q_EMIT f.doDisconnect();
@@ -87,8 +87,8 @@ void TestIec101Network::linkStatesAndInitialData()
     f.connectEngine();
     QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended CounterInterrogation"), 2, kLong);
     QCOMPARE(f.countEvents("state Available. Waiting for initial data"), 2);
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 2);
-    QCOMPARE(f.station().received(C_CI_NA_1).size(), 2);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 2);
+    QCOMPARE(f.slave().received(C_CI_NA_1).size(), 2);
 }
 
 void TestIec101Network::spontaneousDelivery()
@@ -100,21 +100,21 @@ void TestIec101Network::spontaneousDelivery()
 
     // Idle: delivered at once, with its time tag.
     const qint64 tag = QDateTime::currentMSecsSinceEpoch() - 60000;
-    f.station().injectSinglePoint(ioa::FirstSinglePoint, true, true, tag);
+    f.slave().injectSinglePoint(ioa::kFirstSinglePoint, true, true, tag);
     QTRY_COMPARE_WITH_TIMEOUT(f.spontaneous.size(), 1, kLong);
     const InfoObject event = f.spontaneous.first().at(0).value<QVector<InfoObject>>().value(0);
-    QCOMPARE(event.address, ioa::FirstSinglePoint);
+    QCOMPARE(event.address, ioa::kFirstSinglePoint);
     QCOMPARE(event.typeId, int(M_SP_TB_1));
     QVERIFY(event.spontaneous);
     QCOMPARE(event.timestamp.toLongLong(), tag);
 
     // During a command: held back until the command's answer and end are out.
     f.events.clear();
-    f.station().setCommandMode(CommandMode::Silent);
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    f.slave().setCommandMode(CommandMode::Silent);
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     // Never block this thread: the engine's timers run on it.
-    QTRY_COMPARE_WITH_TIMEOUT(f.station().received(C_RD_NA_1).size(), 1, kLong);
-    f.station().injectDoublePoint(ioa::ObjectStateBase + 1, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(f.slave().received(C_RD_NA_1).size(), 1, kLong);
+    f.slave().injectDoublePoint(ioa::kObjectStateBase + 1, 2);
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("spontaneous 1"), kLong);
     QCOMPARE(f.events,
              QStringList({"status " + kCommandFail, "requested Read 0", "ended Read", "spontaneous 1"}));
@@ -134,24 +134,24 @@ void TestIec101Network::command_data()
     const auto read = [](int address) {
         return QVector<int>{address};
     };
-    QTest::newRow("read measured value") << CommandMode::Normal << Command::Read << read(ioa::FirstMeasured)
+    QTest::newRow("read measured value") << CommandMode::Normal << Command::Read << read(ioa::kFirstMeasured)
                                          << int(C_RD_NA_1) << 1 << int(M_ME_NC_1) << false;
-    QTest::newRow("read single point") << CommandMode::Normal << Command::Read << read(ioa::FirstSinglePoint)
+    QTest::newRow("read single point") << CommandMode::Normal << Command::Read << read(ioa::kFirstSinglePoint)
                                        << int(C_RD_NA_1) << 1 << int(M_SP_NA_1) << false;
     QTest::newRow("read, negative confirmation only")
-        << CommandMode::Negative << Command::Read << read(ioa::FirstMeasured) << int(C_RD_NA_1) << 1 << 0
+        << CommandMode::Negative << Command::Read << read(ioa::kFirstMeasured) << int(C_RD_NA_1) << 1 << 0
         << false;
     QTest::newRow("single on") << CommandMode::Normal << Command::Single
-                               << QVector<int>{ioa::FirstSingleCommand, 1} << int(C_SC_NA_1) << 2 << 0
+                               << QVector<int>{ioa::kFirstSingleCommand, 1} << int(C_SC_NA_1) << 2 << 0
                                << false;
     QTest::newRow("double close") << CommandMode::Normal << Command::Double
-                                  << QVector<int>{ioa::DoubleCommandBase + 2, 2} << int(C_DC_NA_1) << 2 << 0
+                                  << QVector<int>{ioa::kDoubleCommandBase + 2, 2} << int(C_DC_NA_1) << 2 << 0
                                   << false;
-    QTest::newRow("silent read") << CommandMode::Silent << Command::Read << read(ioa::FirstMeasured)
+    QTest::newRow("silent read") << CommandMode::Silent << Command::Read << read(ioa::kFirstMeasured)
                                  << int(C_RD_NA_1) << 1 << 0 << true;
     // The select is confirmed, so the execute goes out; the missing answer to it fails the command.
     QTest::newRow("double, only select answered")
-        << CommandMode::AnswerSelectOnly << Command::Double << QVector<int>{ioa::DoubleCommandBase + 1, 1}
+        << CommandMode::AnswerSelectOnly << Command::Double << QVector<int>{ioa::kDoubleCommandBase + 1, 1}
         << int(C_DC_NA_1) << 2 << 0 << true;
 }
 
@@ -168,7 +168,7 @@ void TestIec101Network::command()
     EngineFixture f;
     QVERIFY(f.bringUp());
     f.events.clear();
-    f.station().setCommandMode(mode);
+    f.slave().setCommandMode(mode);
     Q_EMIT f.sendCommand(command, values);
     const QString name = commandName(command);
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended " + name), kLong);
@@ -186,7 +186,7 @@ void TestIec101Network::command()
         QVERIFY(answer.value.isValid());
         QVERIFY(!answer.spontaneous);
     }
-    const QVector<sim::ReceivedAsdu> asdus = f.station().received(sentType);
+    const QVector<slavesim::ReceivedAsdu> asdus = f.slave().received(sentType);
     QCOMPARE(asdus.size(), sent);
     for (int i = 0; i < sent; ++i) {
         QCOMPARE(asdus[i].select, sent == 2 && i == 0);
@@ -197,11 +197,11 @@ void TestIec101Network::command()
     }
 
     // Not repeated, and the engine takes the next command.
-    f.station().setCommandMode(CommandMode::Normal);
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    f.slave().setCommandMode(CommandMode::Normal);
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), command == Command::Read ? 2 : 1, kLong);
     QCOMPARE(f.lastRequested().size(), 1);
-    QCOMPARE(f.station().received(sentType).size(), sent + (sentType == C_RD_NA_1 ? 1 : 0));
+    QCOMPARE(f.slave().received(sentType).size(), sent + (sentType == C_RD_NA_1 ? 1 : 0));
     QCOMPARE(f.statusMessages.size(), fails ? 1 : 0);
 }
 
@@ -210,18 +210,18 @@ void TestIec101Network::queueRules()
     EngineFixture f;
     QVERIFY(f.bringUp());
     f.events.clear();
-    f.station().clearReceived();
+    f.slave().clearReceived();
 
     // While the read is pending: the first interrogation waits, the second is dropped.
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
     Q_EMIT f.sendCommand(Command::Interrogation, {21});
     Q_EMIT f.sendCommand(Command::CounterInterrogation, {5});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended CounterInterrogation"), kLong);
     QCOMPARE(f.events.filter(QRegularExpression("^ended ")),
              QStringList({"ended Read", "ended Interrogation", "ended CounterInterrogation"}));
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
-    QCOMPARE(f.station().received(C_IC_NA_1).first().value, 20);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.slave().received(C_IC_NA_1).first().value, 20);
 
     // An interrogation asked for while one is pending (and none queued) runs after it;
     // an empty parameter list is not a command.
@@ -229,25 +229,25 @@ void TestIec101Network::queueRules()
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
     Q_EMIT f.sendCommand(Command::Read, {});
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_COMPARE_WITH_TIMEOUT(f.countEvents("ended Read"), 1, kLong);
     QCOMPARE(f.countEvents("ended Interrogation"), 2);
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 3);
-    QCOMPARE(f.station().received(C_RD_NA_1).size(), 2);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 3);
+    QCOMPARE(f.slave().received(C_RD_NA_1).size(), 2);
 
     // A silent slave: each failure puts the interrogation back in front of the waiting read.
     f.events.clear();
-    f.station().clearReceived();
-    f.station().setCommandMode(CommandMode::Silent);
+    f.slave().clearReceived();
+    f.slave().setCommandMode(CommandMode::Silent);
     Q_EMIT f.sendCommand(Command::Interrogation, {20});
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_COMPARE_WITH_TIMEOUT(f.statusMessages.size(), 2, kLong);
     for (const QList<QVariant>& message : qAsConst(f.statusMessages))
         QCOMPARE(message.at(0).toString(), QStringLiteral("Interrogation command fail. Retrying..."));
-    QTRY_VERIFY_WITH_TIMEOUT(f.station().received(C_IC_NA_1).size() >= 3, kLong);
-    QCOMPARE(f.station().received(C_RD_NA_1).size(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(f.slave().received(C_IC_NA_1).size() >= 3, kLong);
+    QCOMPARE(f.slave().received(C_RD_NA_1).size(), 0);
 
-    f.station().setCommandMode(CommandMode::Normal);
+    f.slave().setCommandMode(CommandMode::Normal);
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     const int done = f.events.lastIndexOf("ended Interrogation");
     QVERIFY(done >= 0 && done < f.events.indexOf("ended Read"));
@@ -275,7 +275,7 @@ void TestIec101Network::settingsAndClockSync()
     QFETCH(bool, broadcast);
     QFETCH(QByteArray, frame);
 
-    sim::StationConfig config;
+    slavesim::Config config;
     config.commonAddress = settings[0];
     config.sizeOfCA = settings[1];
     config.linkAddress = settings[2];
@@ -284,10 +284,10 @@ void TestIec101Network::settingsAndClockSync()
     config.sizeOfCOT = settings[5];
     EngineFixture f(config);
     std::copy(settings.cbegin(), settings.cend(), f.settings);
-    QVERIFY(f.startStation(0));
+    QVERIFY(f.startSlave(0));
     QVERIFY(f.bringUp());
     f.events.clear();
-    f.station().clearReceived();
+    f.slave().clearReceived();
     f.relay()->clearMasterBytes();
 
     Q_EMIT f.sendCommand(Command::ClockSync, {broadcast ? 1 : 0});
@@ -303,8 +303,8 @@ void TestIec101Network::settingsAndClockSync()
     }
 
     // The time goes out as local calendar fields, year within the century.
-    QTRY_COMPARE_WITH_TIMEOUT(f.station().received(C_CS_NA_1).size(), 1, kLong);
-    const auto received = f.station().received(C_CS_NA_1).first();
+    QTRY_COMPARE_WITH_TIMEOUT(f.slave().received(C_CS_NA_1).size(), 1, kLong);
+    const auto received = f.slave().received(C_CS_NA_1).first();
     QCOMPARE(received.commonAddress, broadcast ? (settings[1] == 2 ? 0xffff : 0xff) : settings[0]);
     const QDateTime fields = QDateTime::fromMSecsSinceEpoch(received.value, Qt::UTC);
     const QDateTime localNow(QDate::currentDate(), QTime::currentTime(), Qt::UTC);
@@ -313,17 +313,17 @@ void TestIec101Network::settingsAndClockSync()
 
     // Later commands go to the slave's own link and common address again.
     f.relay()->clearMasterBytes();
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     const QByteArray readHeader =
         settings[3] == 2 ? bytes({0x01, 0x00, 0x66, 0x01, 0x05}) : bytes({0x01, 0x66, 0x01, 0x05});
     QVERIFY(f.relay()->masterBytes().contains(readHeader));
     QCOMPARE(f.lastRequested().size(), 1);
-    QCOMPARE(f.lastRequested().first().address, ioa::FirstMeasured);
-    const auto read = f.station().received(C_RD_NA_1);
+    QCOMPARE(f.lastRequested().first().address, ioa::kFirstMeasured);
+    const auto read = f.slave().received(C_RD_NA_1);
     QCOMPARE(read.size(), 1);
     QCOMPARE(read.first().commonAddress, settings[0]);
-    QCOMPARE(read.first().ioa, ioa::FirstMeasured);
+    QCOMPARE(read.first().ioa, ioa::kFirstMeasured);
 }
 
 void TestIec101Network::portGone_data()
@@ -383,11 +383,11 @@ void TestIec101Network::hostileFrames()
     f.spontaneous.clear();
     f.requested.clear();
     f.events.clear();
-    f.station().sendRawAsdu(asdu);
-    QTRY_VERIFY_WITH_TIMEOUT(!f.station().rawAsduPending(), kLong);
+    f.slave().sendRawAsdu(asdu);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.slave().rawAsduPending(), kLong);
 
     // Still alive and answering, and the bad frame produced nothing.
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     QCOMPARE(f.lastRequested().size(), 1);
     int delivered = 0;
@@ -410,7 +410,7 @@ void TestIec101Network::eventStorm()
     pace.setInterval(50);
     connect(&pace, &QTimer::timeout, this, [&] {
         if (injected < kEvents)
-            f.station().injectMeasured(ioa::FirstMeasured, float(injected++), false);
+            f.slave().injectMeasured(ioa::kFirstMeasured, float(injected++), false);
     });
     pace.start();
     auto delivered = [&] {
@@ -436,19 +436,19 @@ void TestIec101Network::nextCommandAfterCutLine()
     EngineFixture f;
     QVERIFY(f.bringUp());
     f.events.clear();
-    Q_EMIT f.sendCommand(Command::Double, {ioa::DoubleCommandBase + 3, 2});
+    Q_EMIT f.sendCommand(Command::Double, {ioa::kDoubleCommandBase + 3, 2});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Double"), kLong);
-    f.station().pause();
+    f.slave().pause();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Error"), kLong);
-    f.station().drainInput();
-    f.station().resume();
+    f.slave().drainInput();
+    f.slave().resume();
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
 
     f.events.clear();
-    Q_EMIT f.sendCommand(Command::Single, {ioa::FirstSingleCommand, 1});
+    Q_EMIT f.sendCommand(Command::Single, {ioa::kFirstSingleCommand, 1});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Single"), kLong);
     QCOMPARE(f.statusMessages.size(), 0);
-    Q_EMIT f.sendCommand(Command::Read, {ioa::FirstMeasured});
+    Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
     QCOMPARE(f.statusMessages.size(), 0);
     QCOMPARE(f.lastRequested().size(), 1);

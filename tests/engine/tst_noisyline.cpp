@@ -9,7 +9,7 @@
 #include "linerelay.h"
 
 Q_DECLARE_METATYPE(LineNoise)
-namespace ioa = sim::ioa;
+namespace ioa = slavesim::ioa;
 
 namespace {
 
@@ -56,7 +56,7 @@ void TestNoisyLine::survivesDamage_data()
     const LineNoise corrupt{0.001, 0.0};
     const LineNoise lose{0.0, 0.001};
     QTest::newRow("one octet in a thousand corrupted, both ways") << corrupt << corrupt;
-    QTest::newRow("one in a thousand lost towards the station, corrupted towards the master")
+    QTest::newRow("one in a thousand lost towards the slave, corrupted towards the master")
         << lose << corrupt;
 }
 
@@ -65,7 +65,7 @@ void TestNoisyLine::survivesDamage()
     QFETCH(LineNoise, toStation);
     QFETCH(LineNoise, toMaster);
     EngineFixture f;
-    QVERIFY(f.startStation(kBaud));
+    QVERIFY(f.startSlave(kBaud));
     f.relay()->setNoise(LineRelay::MasterToStation, toStation);
     f.relay()->setNoise(LineRelay::StationToMaster, toMaster);
     QVERIFY(f.bringUp(kLong));
@@ -73,7 +73,7 @@ void TestNoisyLine::survivesDamage()
     f.events.clear();
     f.spontaneous.clear();
     f.requested.clear();
-    f.station().clearReceived();
+    f.slave().clearReceived();
 
     // A steady stream of numbered events; an interrogation and a double command run through it.
     constexpr int kEvents = kEventsPerSecond * kStreamSeconds;
@@ -82,11 +82,11 @@ void TestNoisyLine::survivesDamage()
     pace.setInterval(1000 / kEventsPerSecond);
     connect(&pace, &QTimer::timeout, this, [&] {
         if (injected < kEvents)
-            f.station().injectMeasured(ioa::FirstMeasured, float(injected++), false);
+            f.slave().injectMeasured(ioa::kFirstMeasured, float(injected++), false);
         if (injected == kEvents / 4)
             Q_EMIT f.sendCommand(Command::Interrogation, {20});
         if (injected == kEvents / 2)
-            Q_EMIT f.sendCommand(Command::Double, {ioa::DoubleCommandBase + 4, 2});
+            Q_EMIT f.sendCommand(Command::Double, {ioa::kDoubleCommandBase + 4, 2});
     });
     pace.start();
     QTRY_COMPARE_WITH_TIMEOUT(injected, kEvents, kStreamSeconds * 1000 + kLong);
@@ -96,7 +96,7 @@ void TestNoisyLine::survivesDamage()
     auto measured = [&f] {
         QVector<float> values;
         for (const InfoObject& o : delivered(f.spontaneous))
-            if (o.address == ioa::FirstMeasured)
+            if (o.address == ioa::kFirstMeasured)
                 values << o.value.toFloat();
         return values;
     };
@@ -110,14 +110,14 @@ void TestNoisyLine::survivesDamage()
     // The switch moved once, and the station saw one select and one execute.
     int switchReports = 0;
     for (const InfoObject& o : delivered(f.spontaneous))
-        switchReports += o.address == ioa::ObjectStateBase + 4 ? 1 : 0;
+        switchReports += o.address == ioa::kObjectStateBase + 4 ? 1 : 0;
     QCOMPARE(switchReports, 1);
-    QCOMPARE(f.station().received(C_DC_NA_1).size(), 2);
+    QCOMPARE(f.slave().received(C_DC_NA_1).size(), 2);
 
     // The interrogation brought every point once, and each command ended once, without failure.
     QCOMPARE(f.countEvents("ended Interrogation"), 1);
     QCOMPARE(f.countEvents("ended Double"), 1);
-    QCOMPARE(f.station().received(C_IC_NA_1).size(), 1);
+    QCOMPARE(f.slave().received(C_IC_NA_1).size(), 1);
     const QVector<InfoObject> answer = answerTo(f.requested, Command::Interrogation);
     QSet<int> addresses;
     for (const InfoObject& o : answer)
@@ -137,7 +137,7 @@ void TestNoisyLine::survivesDamage()
         line.corruptedCount(LineRelay::MasterToStation) + line.corruptedCount(LineRelay::StationToMaster) +
         line.droppedCount(LineRelay::MasterToStation) + line.droppedCount(LineRelay::StationToMaster);
     qInfo("%lld of %lld octets damaged, link errors: %d", damaged,
-          line.masterByteCount() + line.stationByteCount(), states.count("state Error"));
+          line.masterByteCount() + line.slaveByteCount(), states.count("state Error"));
     damagedOctets += damaged;
 }
 

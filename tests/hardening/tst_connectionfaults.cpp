@@ -1,4 +1,4 @@
-// The real view with its engine against the simulated station over a pty pair, in the
+// The real view with its engine against the simulated slave over a pty pair, in the
 // situations operators get into: settings that make no sense, ports that are missing,
 // refused or pulled while connected, and closing the view in the middle of things.
 // None of them may crash or hang the program, and the operator must always be able to
@@ -14,7 +14,7 @@
 
 #include "iec101view.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 #include "viewdriver.h"
 
 using iec101::Iec101View;
@@ -68,7 +68,7 @@ private:
 
     QTemporaryDir settingsDir;
     PtyPair pty;
-    std::unique_ptr<sim::Station> station;
+    std::unique_ptr<slavesim::SlaveSim> slave;
     std::unique_ptr<Iec101View> view;
     std::unique_ptr<ViewDriver> driver;
 };
@@ -84,22 +84,22 @@ void TestConnectionFaults::initTestCase()
 
     QVERIFY2(pty.start(), qPrintable(pty.errorString()));
     qputenv("IEC101_EXTRA_PORTS", pty.pathA().toLocal8Bit());
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
-    station = std::make_unique<sim::Station>(config);
-    QVERIFY2(station->start(), qPrintable(station->errorString()));
+    slave = std::make_unique<slavesim::SlaveSim>(config);
+    QVERIFY2(slave->start(), qPrintable(slave->errorString()));
 }
 
 void TestConnectionFaults::cleanupTestCase()
 {
-    if (station)
-        station->stop();
+    if (slave)
+        slave->stop();
 }
 
 void TestConnectionFaults::init()
 {
-    station->setCommandMode(sim::CommandMode::Normal);
+    slave->setCommandMode(slavesim::CommandMode::Normal);
     view = std::make_unique<Iec101View>(nullptr);
     view->show();
     driver = std::make_unique<ViewDriver>(view.get());
@@ -216,12 +216,12 @@ void TestConnectionFaults::destroyView()
     connectGood();
     if (commandPending) {
         // The station takes the read and never answers it: the engine stays busy.
-        station->setCommandMode(sim::CommandMode::Silent);
-        station->clearReceived();
-        driver->widget<QLineEdit>("readAddressEdit")->setText(QString::number(sim::ioa::FirstMeasured));
+        slave->setCommandMode(slavesim::CommandMode::Silent);
+        slave->clearReceived();
+        driver->widget<QLineEdit>("readAddressEdit")->setText(QString::number(slavesim::ioa::kFirstMeasured));
         driver->widget<QPushButton>("readSendButton")->click();
         // The polling timer runs on this thread: wait with the event loop going.
-        QTRY_VERIFY_WITH_TIMEOUT(!station->received(102).isEmpty(), answerTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!slave->received(102).isEmpty(), answerTimeout);
     }
 
     driver.reset();

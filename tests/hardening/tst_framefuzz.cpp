@@ -11,7 +11,7 @@
 #include "asdumutator.h"
 #include "iec101network.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 
 using iec101::Iec101Network;
 
@@ -62,7 +62,7 @@ private:
 
     int settings[6] = {1, 2, 1, 2, 3, 2};
     PtyPair pty;
-    std::unique_ptr<sim::Station> station;
+    std::unique_ptr<slavesim::SlaveSim> slave;
     QThread worker;
     Iec101Network* engine = nullptr;
     QStringList states;
@@ -79,11 +79,11 @@ void TestFrameFuzz::initTestCase()
     qRegisterMetaType<QVector<int>>("QVector<int>");
 
     QVERIFY2(pty.start(), qPrintable(pty.errorString()));
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
-    station = std::make_unique<sim::Station>(config);
-    QVERIFY2(station->start(), qPrintable(station->errorString()));
+    slave = std::make_unique<slavesim::SlaveSim>(config);
+    QVERIFY2(slave->start(), qPrintable(slave->errorString()));
 
     engine = new Iec101Network;
     connect(this, &TestFrameFuzz::doConnect, engine, &Iec101Network::doConnect);
@@ -124,8 +124,8 @@ void TestFrameFuzz::cleanupTestCase()
         worker.wait();
         delete engine;
     }
-    if (station)
-        station->stop();
+    if (slave)
+        slave->stop();
 }
 
 bool TestFrameFuzz::readAnswered(int timeoutMs)
@@ -134,10 +134,10 @@ bool TestFrameFuzz::readAnswered(int timeoutMs)
     clock.start();
     while (clock.elapsed() < timeoutMs) {
         readDone = false;
-        Q_EMIT sendCommand(Command::Read, {sim::ioa::FirstMeasured});
+        Q_EMIT sendCommand(Command::Read, {slavesim::ioa::kFirstMeasured});
         // A read that the engine took is answered or timed out within about 5 s.
         if (QTest::qWaitFor([this] { return readDone; }, 7000) && lastRead.size() == 1 &&
-            lastRead.first().address == sim::ioa::FirstMeasured)
+            lastRead.first().address == slavesim::ioa::kFirstMeasured)
             return true;
     }
     return false;
@@ -160,21 +160,21 @@ void TestFrameFuzz::mutatedAsdusLeaveEngineWorking()
         // A burst of hostile frames, answered one per class 1/2 request.
         const int burst = 1 + int(traffic.bounded(8u));
         for (int i = 0; i < burst; ++i)
-            station->sendRawAsdu(mutator.next());
+            slave->sendRawAsdu(mutator.next());
         sent += burst;
         // The engine polls every 200 ms whatever it received: the burst must go out.
-        QVERIFY2(QTest::qWaitFor([this] { return !station->rawAsduPending(); }, 20000),
+        QVERIFY2(QTest::qWaitFor([this] { return !slave->rawAsduPending(); }, 20000),
                  "the engine stopped fetching frames");
 
         // Then let the station's own stack serve valid traffic for a while: events,
         // and now and then a read or an interrogation from the master.
         const quint32 roll = traffic.bounded(10u);
         if (roll < 4) {
-            station->injectSinglePoint(sim::ioa::FirstSinglePoint + int(traffic.bounded(10u)), roll % 2 == 0);
-            station->injectMeasured(sim::ioa::FirstMeasured, float(traffic.bounded(1000u)));
+            slave->injectSinglePoint(slavesim::ioa::kFirstSinglePoint + int(traffic.bounded(10u)), roll % 2 == 0);
+            slave->injectMeasured(slavesim::ioa::kFirstMeasured, float(traffic.bounded(1000u)));
             injected += 2;
         } else if (roll < 6) {
-            Q_EMIT sendCommand(Command::Read, {sim::ioa::FirstMeasured});
+            Q_EMIT sendCommand(Command::Read, {slavesim::ioa::kFirstMeasured});
             ++reads;
         } else if (roll == 6) {
             Q_EMIT sendCommand(Command::Interrogation, {20});
@@ -187,7 +187,7 @@ void TestFrameFuzz::mutatedAsdusLeaveEngineWorking()
     qInfo("mutations: %s", qPrintable(mutator.statistics().join(QLatin1Char(' '))));
 
     // Every queued frame went out, and the engine still does its job.
-    QTRY_VERIFY_WITH_TIMEOUT(!station->rawAsduPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!slave->rawAsduPending(), 20000);
     QVERIFY2(sent >= seconds, "the station hardly sent anything: the fuzzing did not run");
     QVERIFY2(readAnswered(30000), "the engine no longer answers a read after the fuzzing");
     QVERIFY(!states.contains(QLatin1String("Disconnected")));

@@ -1,5 +1,5 @@
 // The whole product end to end: the real view with its engine on the worker thread,
-// talking over a pty pair to the simulated station, driven through the widgets an
+// talking over a pty pair to the simulated slave, driven through the widgets an
 // operator would use, found by object name.
 
 #include <QtTest>
@@ -9,7 +9,7 @@
 
 #include "iec101view.h"
 #include "ptypair.h"
-#include "station.h"
+#include "slavesim.h"
 
 using iec101::Iec101View;
 
@@ -22,7 +22,7 @@ constexpr int answerTimeout = 10000;
 // comes up if the values typed into the settings dialog reach the engine.
 constexpr int commonAddress = 7;
 constexpr int linkAddress = 3;
-const QStringList stationSettings{"7", "1", "3", "1", "3", "1"};
+const QStringList slaveSettings{"7", "1", "3", "1", "3", "1"};
 const QStringList defaultSettings{"1", "2", "1", "2", "3", "2"};
 const char* const settingEdits[] = {"caEdit",      "caSizeEdit", "linkAddressEdit", "linkAddressSizeEdit",
                                     "ioaSizeEdit", "cotSizeEdit"};
@@ -86,7 +86,7 @@ private:
 
     QTemporaryDir settingsDir;
     PtyPair pty;
-    std::unique_ptr<sim::Station> station;
+    std::unique_ptr<slavesim::SlaveSim> slave;
     std::unique_ptr<Iec101View> view;
 };
 
@@ -104,7 +104,7 @@ void TestIec101View::initTestCase()
     // takes its choice from the store.
     QSettings().setValue(QStringLiteral("IEC101/Parity"), QStringLiteral("NoParity"));
 
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = pty.pathB();
     config.parity = 'N';
     config.commonAddress = commonAddress;
@@ -113,15 +113,15 @@ void TestIec101View::initTestCase()
     config.linkAddressLength = 1;
     config.sizeOfIOA = 3;
     config.sizeOfCOT = 1;
-    station = std::make_unique<sim::Station>(config);
-    QVERIFY2(station->start(), qPrintable(station->errorString()));
+    slave = std::make_unique<slavesim::SlaveSim>(config);
+    QVERIFY2(slave->start(), qPrintable(slave->errorString()));
 }
 
 void TestIec101View::cleanupTestCase()
 {
     view.reset();
-    if (station)
-        station->stop();
+    if (slave)
+        slave->stop();
 }
 
 std::unique_ptr<Iec101View> TestIec101View::makeView()
@@ -233,7 +233,7 @@ void TestIec101View::styleSheetPaintsBackground()
 void TestIec101View::connectDeliversInitialData()
 {
     view = makeView();
-    applySettings(view.get(), stationSettings);
+    applySettings(view.get(), slaveSettings);
 
     auto* status = widget<QLineEdit>(view.get(), "statusLineEdit");
     QSignalSpy statusTexts(status, &QLineEdit::textChanged);
@@ -261,7 +261,7 @@ void TestIec101View::readLocalRemote_data()
     QTest::addColumn<bool>("local");
     QTest::addColumn<QString>("statusText");
     QTest::addColumn<QString>("tableText");
-    // Remote last: the tests after this one command the station.
+    // Remote last: the tests after this one command the slave.
     QTest::newRow("local") << true << "Toggle local/remote switch to enable buttons"
                            << "1";
     QTest::newRow("remote") << false << "Remote mode. Select object to control"
@@ -274,7 +274,7 @@ void TestIec101View::readLocalRemote()
     QFETCH(QString, statusText);
     QFETCH(QString, tableText);
     QVERIFY(view);
-    station->setLocalMode(local);
+    slave->setLocalMode(local);
 
     widget<QLineEdit>(view.get(), "readAddressEdit")->setText(QStringLiteral("65537"));
     widget<QPushButton>(view.get(), "readSendButton")->click();
@@ -305,7 +305,7 @@ void TestIec101View::objectStateIcon()
     QFETCH(bool, openEnabled);
     QFETCH(bool, closeEnabled);
     QVERIFY(view);
-    QVERIFY(station->setPointValue(sim::ioa::ObjectStateBase + object, state));
+    QVERIFY(slave->setPointValue(slavesim::ioa::kObjectStateBase + object, state));
 
     // Choosing the object is all it takes: the panel reads its state.
     widget<QComboBox>(view.get(), "controlObjectCombo")->setCurrentIndex(object);
@@ -320,8 +320,8 @@ void TestIec101View::closeMovesSwitchAndReadsBack()
 {
     QVERIFY(view);
     constexpr int object = 3;
-    constexpr int stateAddress = sim::ioa::ObjectStateBase + object;
-    QVERIFY(station->setPointValue(stateAddress, 1));
+    constexpr int stateAddress = slavesim::ioa::kObjectStateBase + object;
+    QVERIFY(slave->setPointValue(stateAddress, 1));
     widget<QComboBox>(view.get(), "controlObjectCombo")->setCurrentIndex(object);
     auto* label = widget<QLabel>(view.get(), "objectStateLabel");
     auto* closeButton = widget<QPushButton>(view.get(), "closeButton");
@@ -330,15 +330,15 @@ void TestIec101View::closeMovesSwitchAndReadsBack()
     QTRY_VERIFY_WITH_TIMEOUT(showsIcon(label, QStringLiteral(":/icons/unconnected.png")), answerTimeout);
     QVERIFY(closeButton->isEnabled());
 
-    station->clearReceived();
+    slave->clearReceived();
     closeButton->click();
 
-    QTRY_COMPARE_WITH_TIMEOUT(station->pointValue(stateAddress).value_or(-1), 2.0, answerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(slave->pointValue(stateAddress).value_or(-1), 2.0, answerTimeout);
     // After the command has finished the view reads the object back by itself.
     auto readBack = [this] {
-        const auto reads = station->received(102);
+        const auto reads = slave->received(102);
         return std::any_of(reads.cbegin(), reads.cend(),
-                           [](const sim::ReceivedAsdu& asdu) { return asdu.ioa == stateAddress; });
+                           [](const slavesim::ReceivedAsdu& asdu) { return asdu.ioa == stateAddress; });
     };
     QTRY_VERIFY_WITH_TIMEOUT(readBack(), answerTimeout);
 
@@ -352,10 +352,10 @@ void TestIec101View::spontaneousEventReachesLogAndTable()
     QVERIFY(view);
     const QAbstractItemModel* events = widget<QTreeView>(view.get(), "eventTree")->model();
     const int before = events->rowCount();
-    const int address = sim::ioa::FirstSinglePoint;
+    const int address = slavesim::ioa::kFirstSinglePoint;
     const bool value = tableValue(view.get(), "singleView", address) != QLatin1String("1");
 
-    station->injectSinglePoint(address, value);
+    slave->injectSinglePoint(address, value);
 
     QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), before + 1, answerTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(tableValue(view.get(), "singleView", address), QString::number(int(value)),

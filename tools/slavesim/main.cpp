@@ -1,7 +1,7 @@
 // iec101-slave-sim: the simulated controlled station as a command-line program, for trying the
 // master by hand against a serial line or one end of a pty pair.
 
-#include "station.h"
+#include "slavesim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -66,7 +66,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption dataBitsOpt("data-bits", "Data bits, 7 or 8.", "n", "8");
     const QCommandLineOption parityOpt("parity", "Parity: E, O or N (ptys: use N).", "E|O|N", "E");
     const QCommandLineOption stopBitsOpt("stop-bits", "Stop bits, 1 or 2.", "n", "1");
-    const QCommandLineOption linkOpt("link-address", "Link address of the station.", "addr", "1");
+    const QCommandLineOption linkOpt("link-address", "Link address of the slave.", "addr", "1");
     const QCommandLineOption linkSizeOpt("link-address-size", "Link address size in octets, 1 or 2.", "n",
                                          "2");
     const QCommandLineOption caOpt("ca", "Common address of ASDU.", "addr", "1");
@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
                        caSizeOpt, ioaSizeOpt, cotSizeOpt, localOpt, remoteOpt, rateOpt, extraOpt});
     parser.process(app);
 
-    sim::StationConfig config;
+    slavesim::Config config;
     config.portPath = parser.value(portOpt);
     const QString parity = parser.value(parityOpt).toUpper();
     bool rateOk = false;
@@ -100,7 +100,7 @@ int main(int argc, char* argv[])
         toInt(parser.value(caOpt), 0, config.sizeOfCA == 1 ? 255 : 65535, config.commonAddress) &&
         toInt(parser.value(ioaSizeOpt), 1, 3, config.sizeOfIOA) &&
         toInt(parser.value(cotSizeOpt), 1, 2, config.sizeOfCOT) &&
-        toInt(parser.value(extraOpt), 0, sim::ioa::MaxExtraPoints, config.extraPoints);
+        toInt(parser.value(extraOpt), 0, slavesim::ioa::kMaxExtraPoints, config.extraPoints);
     if (!valid) {
         std::fprintf(stderr, "Invalid or missing options; see --help.\n");
         return 2;
@@ -122,10 +122,10 @@ int main(int argc, char* argv[])
 
     int rc = 0;
     {
-        sim::Station station(config);
-        station.setLogHandler(printLine);
-        if (!station.start()) {
-            std::fprintf(stderr, "%s\n", qPrintable(station.errorString()));
+        slavesim::SlaveSim slave(config);
+        slave.setLogHandler(printLine);
+        if (!slave.start()) {
+            std::fprintf(stderr, "%s\n", qPrintable(slave.errorString()));
             rc = 1;
         } else {
             printLine(QStringLiteral("station: link address %1 (%2 octet), CA %3 (%4 octet), IOA %5 octets, "
@@ -138,7 +138,7 @@ int main(int argc, char* argv[])
                           .arg(config.sizeOfCOT)
                           .arg(config.localMode ? "local" : "remote"));
             rc = app.exec();
-            station.stop();
+            slave.stop();
             printLine(QStringLiteral("stopped"));
         }
     }

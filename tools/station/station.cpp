@@ -1,4 +1,4 @@
-#include "station.h"
+#include "slavesim.h"
 
 // hal_serial.h must come first: the slave header uses SerialPort.
 #include <hal_serial.h>
@@ -20,7 +20,7 @@
 #include <random>
 #include <thread>
 
-namespace sim {
+namespace slavesim {
 
 namespace {
 
@@ -100,13 +100,13 @@ int commandElementSize(int typeId)
 
 } // namespace
 
-class Station::Impl
+class SlaveSim::Impl
 {
 public:
-    explicit Impl(const StationConfig& c);
+    explicit Impl(const Config& c);
 
     // All members below are guarded by mutex; the lib60870 handlers run with it held.
-    StationConfig config;
+    Config config;
     mutable std::mutex mutex;
     std::condition_variable receivedChanged;
     std::thread thread;
@@ -166,30 +166,30 @@ public:
     static bool asduHandler(void* parameter, IMasterConnection connection, CS101_ASDU asdu);
 };
 
-Station::Impl::Impl(const StationConfig& c) : config(c)
+SlaveSim::Impl::Impl(const Config& c) : config(c)
 {
-    points[ioa::LocalRemote] = {Kind::Single, c.localMode ? 1.0 : 0.0, 1};
-    for (int i = 0; i < ioa::SinglePointCount; ++i) {
-        points[ioa::FirstSinglePoint + i] = {Kind::Single, double(i % 2), 1};
+    points[ioa::kLocalRemote] = {Kind::Single, c.localMode ? 1.0 : 0.0, 1};
+    for (int i = 0; i < ioa::kSinglePointCount; ++i) {
+        points[ioa::kFirstSinglePoint + i] = {Kind::Single, double(i % 2), 1};
     }
-    for (int n = 1; n <= ioa::ObjectCount; ++n) {
-        points[ioa::ObjectStateBase + n] = {Kind::Double, n % 2 ? 1.0 : 2.0, 2};
+    for (int n = 1; n <= ioa::kObjectCount; ++n) {
+        points[ioa::kObjectStateBase + n] = {Kind::Double, n % 2 ? 1.0 : 2.0, 2};
     }
-    for (int i = 0; i < ioa::MeasuredCount; ++i) {
-        points[ioa::FirstMeasured + i] = {Kind::Measured, 10.5 * (i + 1), 3};
+    for (int i = 0; i < ioa::kMeasuredCount; ++i) {
+        points[ioa::kFirstMeasured + i] = {Kind::Measured, 10.5 * (i + 1), 3};
     }
-    for (int i = 0; i < ioa::CounterCount; ++i) {
-        points[ioa::FirstCounter + i] = {Kind::Counter, 1000.0 * (i + 1), i + 1};
+    for (int i = 0; i < ioa::kCounterCount; ++i) {
+        points[ioa::kFirstCounter + i] = {Kind::Counter, 1000.0 * (i + 1), i + 1};
     }
-    const int extras = std::min(std::max(c.extraPoints, 0), ioa::MaxExtraPoints);
+    const int extras = std::min(std::max(c.extraPoints, 0), ioa::kMaxExtraPoints);
     for (int i = 1; i <= extras; ++i) {
-        points[ioa::ExtraPointBase + i] = {Kind::Single, double(i % 2), 4};
+        points[ioa::kExtraPointBase + i] = {Kind::Single, double(i % 2), 4};
     }
 }
 
 // ---------------------------------------------------------------- line and thread
 
-bool Station::Impl::openLine()
+bool SlaveSim::Impl::openLine()
 {
     const QByteArray path = config.portPath.toLocal8Bit();
     port = SerialPort_create(path.constData(), config.baudRate, uint8_t(config.dataBits), config.parity,
@@ -231,7 +231,7 @@ bool Station::Impl::openLine()
         return false;
     }
     CS101_Slave_setLinkLayerAddress(slave, config.linkAddress);
-    // Every ASDU goes through one handler so that the station, not the library, decides what
+    // Every ASDU goes through one handler so that the slave, not the library, decides what
     // (if anything) is answered.
     CS101_Slave_setASDUHandler(slave, &Impl::asduHandler, this);
     intercepting = false;
@@ -241,7 +241,7 @@ bool Station::Impl::openLine()
     return true;
 }
 
-void Station::Impl::closeLine()
+void SlaveSim::Impl::closeLine()
 {
     if (slave) {
         CS101_Slave_destroy(slave);
@@ -261,7 +261,7 @@ void Station::Impl::closeLine()
 
 // A vanished device makes the library read garbage in a tight loop, so the line is closed as
 // soon as its path is gone or points to another device, and reopened when it is back.
-void Station::Impl::checkLine()
+void SlaveSim::Impl::checkLine()
 {
     const qint64 now = nowMs();
     if (now < nextLineCheckMs) {
@@ -281,7 +281,7 @@ void Station::Impl::checkLine()
     }
 }
 
-void Station::Impl::loop()
+void SlaveSim::Impl::loop()
 {
     while (running) {
         bool idle = true;
@@ -306,7 +306,7 @@ void Station::Impl::loop()
     }
 }
 
-void Station::Impl::generateEvent()
+void SlaveSim::Impl::generateEvent()
 {
     if (config.eventRate <= 0.0) {
         return;
@@ -322,16 +322,16 @@ void Station::Impl::generateEvent()
     // otherwise stretch every interval and 20 events/s become about 18. After a pause
     // of more than a second the stream starts afresh instead of catching up.
     nextEventMs = std::max(nextEventMs + std::max<qint64>(1, qint64(1000.0 / config.eventRate)), now - 1000);
-    std::uniform_int_distribution<int> pick(0, ioa::SinglePointCount + ioa::MeasuredCount - 1);
+    std::uniform_int_distribution<int> pick(0, ioa::kSinglePointCount + ioa::kMeasuredCount - 1);
     const int i = pick(rng);
-    if (i < ioa::SinglePointCount) {
-        Point& p = points[ioa::FirstSinglePoint + i];
+    if (i < ioa::kSinglePointCount) {
+        Point& p = points[ioa::kFirstSinglePoint + i];
         p.value = p.value != 0.0 ? 0.0 : 1.0;
         sCP56Time2a t = makeTime({});
         queueEvent(reinterpret_cast<InformationObject>(SinglePointWithCP56Time2a_create(
-            nullptr, ioa::FirstSinglePoint + i, p.value != 0.0, IEC60870_QUALITY_GOOD, &t)));
+            nullptr, ioa::kFirstSinglePoint + i, p.value != 0.0, IEC60870_QUALITY_GOOD, &t)));
     } else {
-        const int address = ioa::FirstMeasured + i - ioa::SinglePointCount;
+        const int address = ioa::kFirstMeasured + i - ioa::kSinglePointCount;
         Point& p = points[address];
         p.value += std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
         sCP56Time2a t = makeTime({});
@@ -342,14 +342,14 @@ void Station::Impl::generateEvent()
 
 // ---------------------------------------------------------------- sending
 
-void Station::Impl::logLine(const QString& line) const
+void SlaveSim::Impl::logLine(const QString& line) const
 {
     if (log) {
         log(line);
     }
 }
 
-QString Station::Impl::describe(CS101_ASDU asdu) const
+QString SlaveSim::Impl::describe(CS101_ASDU asdu) const
 {
     const int type = CS101_ASDU_getTypeID(asdu);
     QString text = QStringLiteral("%1 COT %2%3 CA %4 n=%5")
@@ -361,7 +361,7 @@ QString Station::Impl::describe(CS101_ASDU asdu) const
     return text;
 }
 
-void Station::Impl::send(CS101_ASDU asdu)
+void SlaveSim::Impl::send(CS101_ASDU asdu)
 {
     if (!slave || !asdu) {
         return;
@@ -379,14 +379,14 @@ void Station::Impl::send(CS101_ASDU asdu)
     }
 }
 
-void Station::Impl::answer(CS101_ASDU asdu, int cot, bool negative)
+void SlaveSim::Impl::answer(CS101_ASDU asdu, int cot, bool negative)
 {
     CS101_ASDU_setCOT(asdu, CS101_CauseOfTransmission(cot));
     CS101_ASDU_setNegative(asdu, negative);
     send(asdu);
 }
 
-AsduPtr Station::Impl::newAsdu(int cot) const
+AsduPtr SlaveSim::Impl::newAsdu(int cot) const
 {
     if (!slave) {
         return AsduPtr();
@@ -395,7 +395,7 @@ AsduPtr Station::Impl::newAsdu(int cot) const
                                      CS101_CauseOfTransmission(cot), 0, config.commonAddress, false, false));
 }
 
-IoPtr Station::Impl::makeObject(int address, const Point& p) const
+IoPtr SlaveSim::Impl::makeObject(int address, const Point& p) const
 {
     switch (p.kind) {
     case Kind::Single:
@@ -423,7 +423,7 @@ IoPtr Station::Impl::makeObject(int address, const Point& p) const
 
 // Sends every point of one kind (and group, 0 = all) in ascending address order, packed into as
 // few ASDUs as the maximum ASDU size allows.
-void Station::Impl::sendPoints(Kind kind, int group, int cot)
+void SlaveSim::Impl::sendPoints(Kind kind, int group, int cot)
 {
     AsduPtr asdu;
     int inAsdu = 0;
@@ -458,7 +458,7 @@ void Station::Impl::sendPoints(Kind kind, int group, int cot)
     }
 }
 
-void Station::Impl::queueEvent(InformationObject raw)
+void SlaveSim::Impl::queueEvent(InformationObject raw)
 {
     IoPtr io(raw);
     AsduPtr asdu = newAsdu(CS101_COT_SPONTANEOUS);
@@ -470,15 +470,15 @@ void Station::Impl::queueEvent(InformationObject raw)
     send(asdu.get());
 }
 
-bool Station::Impl::isLocal() const
+bool SlaveSim::Impl::isLocal() const
 {
-    const auto it = points.find(ioa::LocalRemote);
+    const auto it = points.find(ioa::kLocalRemote);
     return it != points.end() && it->second.value != 0.0;
 }
 
 // ---------------------------------------------------------------- receiving
 
-bool Station::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU asdu)
+bool SlaveSim::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU asdu)
 {
     auto* self = static_cast<Impl*>(parameter);
     if (self && asdu) {
@@ -487,7 +487,7 @@ bool Station::Impl::asduHandler(void* parameter, IMasterConnection, CS101_ASDU a
     return true;
 }
 
-void Station::Impl::record(CS101_ASDU asdu)
+void SlaveSim::Impl::record(CS101_ASDU asdu)
 {
     ReceivedAsdu r;
     r.typeId = CS101_ASDU_getTypeID(asdu);
@@ -539,7 +539,7 @@ void Station::Impl::record(CS101_ASDU asdu)
                 .arg(r.value));
 }
 
-void Station::Impl::handleAsdu(CS101_ASDU asdu)
+void SlaveSim::Impl::handleAsdu(CS101_ASDU asdu)
 {
     record(asdu);
     const ReceivedAsdu r = records.constLast();
@@ -586,7 +586,7 @@ void Station::Impl::handleAsdu(CS101_ASDU asdu)
     }
 }
 
-void Station::Impl::interrogation(CS101_ASDU asdu, int qoi)
+void SlaveSim::Impl::interrogation(CS101_ASDU asdu, int qoi)
 {
     if (mode == CommandMode::Negative || qoi < CS101_COT_INTERROGATED_BY_STATION ||
         qoi > CS101_COT_INTERROGATED_BY_GROUP_16) {
@@ -602,7 +602,7 @@ void Station::Impl::interrogation(CS101_ASDU asdu, int qoi)
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
 }
 
-void Station::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
+void SlaveSim::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
 {
     const int request = qcc & 0x3f; // 1..4 one group, 5 all
     if (mode == CommandMode::Negative || request < 1 || request > 5) {
@@ -617,7 +617,7 @@ void Station::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
     answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
 }
 
-void Station::Impl::read(CS101_ASDU asdu, int address)
+void SlaveSim::Impl::read(CS101_ASDU asdu, int address)
 {
     const auto it = points.find(address);
     if (mode == CommandMode::Negative || it == points.end()) {
@@ -631,7 +631,7 @@ void Station::Impl::read(CS101_ASDU asdu, int address)
     }
 }
 
-void Station::Impl::clockSync(CS101_ASDU asdu)
+void SlaveSim::Impl::clockSync(CS101_ASDU asdu)
 {
     const int ca = CS101_ASDU_getCA(asdu);
     const bool broadcast = ca == (config.sizeOfCA == 1 ? 0xff : 0xffff);
@@ -659,17 +659,17 @@ void Station::Impl::clockSync(CS101_ASDU asdu)
 
 // Select before execute: a select is remembered per address; an execute is accepted only after
 // a select of the same address and state, which it consumes.
-void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
+void SlaveSim::Impl::command(CS101_ASDU asdu, bool isDouble)
 {
     const ReceivedAsdu r = records.constLast();
     int object = 0;
     if (isDouble) {
-        object = r.ioa - ioa::DoubleCommandBase;
-        if (object < 1 || object > ioa::ObjectCount) {
+        object = r.ioa - ioa::kDoubleCommandBase;
+        if (object < 1 || object > ioa::kObjectCount) {
             answer(asdu, CS101_COT_UNKNOWN_IOA, true);
             return;
         }
-    } else if (r.ioa < ioa::FirstSingleCommand || r.ioa > ioa::LastSingleCommand) {
+    } else if (r.ioa < ioa::kFirstSingleCommand || r.ioa > ioa::kLastSingleCommand) {
         answer(asdu, CS101_COT_UNKNOWN_IOA, true);
         return;
     }
@@ -701,7 +701,7 @@ void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
     selections.erase(sel);
     answer(asdu, CS101_COT_ACTIVATION_CON, false);
     if (isDouble) {
-        const int stateAddress = ioa::ObjectStateBase + object;
+        const int stateAddress = ioa::kObjectStateBase + object;
         points[stateAddress] = {Kind::Double, double(r.value), 2};
         sCP56Time2a t = makeTime({});
         queueEvent(reinterpret_cast<InformationObject>(DoublePointWithCP56Time2a_create(
@@ -719,7 +719,7 @@ void Station::Impl::command(CS101_ASDU asdu, bool isDouble)
 // serving the link until the master's next FCB is the one the library expects, which costs at
 // most one extra frame (answered with "no data", or taken as user data and acknowledged).
 
-bool Station::Impl::readFrame(Frame& frame)
+bool SlaveSim::Impl::readFrame(Frame& frame)
 {
     SerialPort_setTimeout(port, 10);
     const int first = SerialPort_readByte(port);
@@ -775,14 +775,14 @@ bool Station::Impl::readFrame(Frame& frame)
     return true;
 }
 
-void Station::Impl::writeBytes(QByteArray bytes)
+void SlaveSim::Impl::writeBytes(QByteArray bytes)
 {
     if (portOpen && !bytes.isEmpty()) {
         SerialPort_write(port, reinterpret_cast<uint8_t*>(bytes.data()), 0, bytes.size());
     }
 }
 
-void Station::Impl::writeFixed(int control)
+void SlaveSim::Impl::writeFixed(int control)
 {
     QByteArray f;
     f.append(char(0x10));
@@ -798,7 +798,7 @@ void Station::Impl::writeFixed(int control)
     writeBytes(f);
 }
 
-void Station::Impl::writeVariable(int control, const QByteArray& data)
+void SlaveSim::Impl::writeVariable(int control, const QByteArray& data)
 {
     QByteArray body;
     body.append(char(control));
@@ -821,7 +821,7 @@ void Station::Impl::writeVariable(int control, const QByteArray& data)
     writeBytes(f);
 }
 
-void Station::Impl::processUserData(const QByteArray& data)
+void SlaveSim::Impl::processUserData(const QByteArray& data)
 {
     QByteArray copy = data; // the ASDU refers to this buffer and may rewrite its cause
     AsduPtr asdu(CS101_ASDU_createFromBuffer(CS101_Slave_getAppLayerParameters(slave),
@@ -831,7 +831,7 @@ void Station::Impl::processUserData(const QByteArray& data)
     }
 }
 
-void Station::Impl::serveLink()
+void SlaveSim::Impl::serveLink()
 {
     Frame f;
     if (!readFrame(f)) {
@@ -895,14 +895,14 @@ void Station::Impl::serveLink()
 
 // ---------------------------------------------------------------- Station
 
-Station::Station(const StationConfig& config) : d(std::make_unique<Impl>(config)) {}
+SlaveSim::SlaveSim(const Config& config) : d(std::make_unique<Impl>(config)) {}
 
-Station::~Station()
+SlaveSim::~SlaveSim()
 {
     stop();
 }
 
-bool Station::start()
+bool SlaveSim::start()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->running) {
@@ -916,7 +916,7 @@ bool Station::start()
     return true;
 }
 
-void Station::stop()
+void SlaveSim::stop()
 {
     d->running = false;
     if (d->thread.joinable()) {
@@ -926,53 +926,53 @@ void Station::stop()
     d->closeLine();
 }
 
-bool Station::isRunning() const
+bool SlaveSim::isRunning() const
 {
     return d->running;
 }
 
-QString Station::errorString() const
+QString SlaveSim::errorString() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->error;
 }
 
-const StationConfig& Station::config() const
+const Config& SlaveSim::config() const
 {
     return d->config; // never changed after construction
 }
 
-void Station::setLogHandler(LogHandler handler)
+void SlaveSim::setLogHandler(LogHandler handler)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->log = std::move(handler);
 }
 
-void Station::setCommandMode(CommandMode mode)
+void SlaveSim::setCommandMode(CommandMode mode)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->mode = mode;
 }
 
-CommandMode Station::commandMode() const
+CommandMode SlaveSim::commandMode() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->mode;
 }
 
-void Station::setLocalMode(bool local)
+void SlaveSim::setLocalMode(bool local)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    d->points[ioa::LocalRemote].value = local ? 1.0 : 0.0;
+    d->points[ioa::kLocalRemote].value = local ? 1.0 : 0.0;
 }
 
-bool Station::isLocalMode() const
+bool SlaveSim::isLocalMode() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->isLocal();
 }
 
-bool Station::setPointValue(int address, double value)
+bool SlaveSim::setPointValue(int address, double value)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -983,7 +983,7 @@ bool Station::setPointValue(int address, double value)
     return true;
 }
 
-std::optional<double> Station::pointValue(int address) const
+std::optional<double> SlaveSim::pointValue(int address) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -993,7 +993,7 @@ std::optional<double> Station::pointValue(int address) const
     return it->second.value;
 }
 
-void Station::injectSinglePoint(int address, bool value, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectSinglePoint(int address, bool value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -1007,7 +1007,7 @@ void Station::injectSinglePoint(int address, bool value, bool withTime, std::opt
                                  nullptr, address, value, IEC60870_QUALITY_GOOD)));
 }
 
-void Station::injectDoublePoint(int address, int state, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectDoublePoint(int address, int state, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -1022,7 +1022,7 @@ void Station::injectDoublePoint(int address, int state, bool withTime, std::opti
                                  DoublePointInformation_create(nullptr, address, dp, IEC60870_QUALITY_GOOD)));
 }
 
-void Station::injectMeasured(int address, float value, bool withTime, std::optional<qint64> timeMs)
+void SlaveSim::injectMeasured(int address, float value, bool withTime, std::optional<qint64> timeMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     const auto it = d->points.find(address);
@@ -1036,25 +1036,25 @@ void Station::injectMeasured(int address, float value, bool withTime, std::optio
                                  MeasuredValueShort_create(nullptr, address, value, IEC60870_QUALITY_GOOD)));
 }
 
-void Station::pause()
+void SlaveSim::pause()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->paused = true;
 }
 
-void Station::resume()
+void SlaveSim::resume()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->paused = false;
 }
 
-bool Station::isPaused() const
+bool SlaveSim::isPaused() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->paused;
 }
 
-void Station::drainInput()
+void SlaveSim::drainInput()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->portOpen) {
@@ -1067,19 +1067,19 @@ void Station::drainInput()
     }
 }
 
-void Station::sendRawAsdu(const QByteArray& asdu)
+void SlaveSim::sendRawAsdu(const QByteArray& asdu)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->rawQueue.push_back(asdu);
 }
 
-bool Station::rawAsduPending() const
+bool SlaveSim::rawAsduPending() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return !d->rawQueue.empty();
 }
 
-bool Station::writeRawBytes(const QByteArray& bytes)
+bool SlaveSim::writeRawBytes(const QByteArray& bytes)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->portOpen) {
@@ -1089,13 +1089,13 @@ bool Station::writeRawBytes(const QByteArray& bytes)
     return true;
 }
 
-QVector<ReceivedAsdu> Station::received() const
+QVector<ReceivedAsdu> SlaveSim::received() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->records;
 }
 
-QVector<ReceivedAsdu> Station::received(int typeId) const
+QVector<ReceivedAsdu> SlaveSim::received(int typeId) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     QVector<ReceivedAsdu> out;
@@ -1107,13 +1107,13 @@ QVector<ReceivedAsdu> Station::received(int typeId) const
     return out;
 }
 
-void Station::clearReceived()
+void SlaveSim::clearReceived()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->records.clear();
 }
 
-std::optional<ReceivedAsdu> Station::waitForCommand(int typeId, int timeoutMs)
+std::optional<ReceivedAsdu> SlaveSim::waitForCommand(int typeId, int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(d->mutex);
     std::optional<ReceivedAsdu> found;
@@ -1129,10 +1129,10 @@ std::optional<ReceivedAsdu> Station::waitForCommand(int typeId, int timeoutMs)
     return found;
 }
 
-int Station::lastInterrogationAsduCount() const
+int SlaveSim::lastInterrogationAsduCount() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->lastInterrogationAsdus;
 }
 
-} // namespace sim
+} // namespace slavesim

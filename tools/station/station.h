@@ -14,28 +14,28 @@
 #include <memory>
 #include <optional>
 
-namespace sim {
+namespace slavesim {
 
-// Addresses of the station's fixed points. Extra points (StationConfig::extraPoints) are
-// single points starting at ExtraPointBase + 1.
+// Addresses of the station's fixed points. Extra points (Config::extraPoints) are
+// single points starting at kExtraPointBase + 1.
 namespace ioa {
-constexpr int LocalRemote = 65537;         // single point, true = local
-constexpr int ObjectStateBase = 196608;    // + n, n = 1..ObjectCount: double point
-constexpr int DoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
-constexpr int FirstSingleCommand = 2949121;
-constexpr int LastSingleCommand = 2949159;
-constexpr int FirstSinglePoint = 1001; // SinglePointCount plain single points
-constexpr int FirstMeasured = 4001;    // MeasuredCount short floats
-constexpr int FirstCounter = 5001;     // CounterCount integrated totals
-constexpr int ExtraPointBase = 100000;
-constexpr int ObjectCount = 10;
-constexpr int SinglePointCount = 10;
-constexpr int MeasuredCount = 5;
-constexpr int CounterCount = 4;
-constexpr int MaxExtraPoints = 90000; // keeps extra points below the object states
+constexpr int kLocalRemote = 65537;         // single point, true = local
+constexpr int kObjectStateBase = 196608;    // + n, n = 1..kObjectCount: double point
+constexpr int kDoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
+constexpr int kFirstSingleCommand = 2949121;
+constexpr int kLastSingleCommand = 2949159;
+constexpr int kFirstSinglePoint = 1001; // kSinglePointCount plain single points
+constexpr int kFirstMeasured = 4001;    // kMeasuredCount short floats
+constexpr int kFirstCounter = 5001;     // kCounterCount integrated totals
+constexpr int kExtraPointBase = 100000;
+constexpr int kObjectCount = 10;
+constexpr int kSinglePointCount = 10;
+constexpr int kMeasuredCount = 5;
+constexpr int kCounterCount = 4;
+constexpr int kMaxExtraPoints = 90000; // keeps extra points below the object states
 } // namespace ioa
 
-struct StationConfig
+struct Config
 {
     QString portPath;
     int baudRate = 9600;
@@ -80,15 +80,15 @@ struct ReceivedAsdu
     qint64 receivedAtMs = 0; // wall clock, ms since epoch
 };
 
-class Station
+class SlaveSim
 {
 public:
     using LogHandler = std::function<void(const QString& line)>;
 
-    explicit Station(const StationConfig& config);
-    ~Station();
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
+    explicit SlaveSim(const Config& config);
+    ~SlaveSim();
+    SlaveSim(const SlaveSim&) = delete;
+    SlaveSim& operator=(const SlaveSim&) = delete;
 
     // Opens the port and starts the station thread. False (see errorString) if the port does
     // not open. If the device later disappears, the thread closes it and reopens the same path
@@ -98,7 +98,7 @@ public:
     void stop();
     bool isRunning() const;
     QString errorString() const;
-    const StationConfig& config() const;
+    const Config& config() const;
 
     // Called on the station thread, one line per ASDU received or sent. Set before start().
     void setLogHandler(LogHandler handler);
@@ -155,4 +155,4 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-} // namespace sim
+} // namespace slavesim

@@ -54,8 +54,8 @@ struct Lane
 
 } // namespace
 
-LineRelay::LineRelay(const QString& masterSide, const QString& stationSide, int baudRate, int bitsPerChar)
-    : masterPath(masterSide), stationPath(stationSide),
+LineRelay::LineRelay(const QString& masterSide, const QString& slaveSide, int baudRate, int bitsPerChar)
+    : masterPath(masterSide), slavePath(slaveSide),
       charTimeNs(baudRate > 0 ? 1000000000LL * bitsPerChar / baudRate : 0), noiseSeed(initialSeed())
 {}
 
@@ -67,8 +67,8 @@ LineRelay::~LineRelay()
 bool LineRelay::start()
 {
     masterFd = openRaw(masterPath);
-    stationFd = openRaw(stationPath);
-    if (masterFd < 0 || stationFd < 0) {
+    slaveFd = openRaw(slavePath);
+    if (masterFd < 0 || slaveFd < 0) {
         stop();
         return false;
     }
@@ -84,9 +84,9 @@ void LineRelay::stop()
         thread.join();
     if (masterFd >= 0)
         ::close(masterFd);
-    if (stationFd >= 0)
-        ::close(stationFd);
-    masterFd = stationFd = -1;
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    masterFd = slaveFd = -1;
 }
 
 void LineRelay::setNoise(Direction direction, const LineNoise& lineNoise)
@@ -121,9 +121,9 @@ void LineRelay::run()
 {
     Lane directions[2];
     directions[MasterToStation].from = masterFd;
-    directions[MasterToStation].to = stationFd;
+    directions[MasterToStation].to = slaveFd;
     directions[MasterToStation].random.seed(noiseSeed);
-    directions[StationToMaster].from = stationFd;
+    directions[StationToMaster].from = slaveFd;
     directions[StationToMaster].to = masterFd;
     directions[StationToMaster].random.seed(noiseSeed ^ 0x9e3779b9u);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
@@ -134,7 +134,7 @@ void LineRelay::run()
         for (const Lane& d : directions)
             if (!d.pending.empty())
                 nextDue = qMin(nextDue, d.pending.front().second);
-        pollfd fds[2] = {{masterFd, POLLIN, 0}, {stationFd, POLLIN, 0}};
+        pollfd fds[2] = {{masterFd, POLLIN, 0}, {slaveFd, POLLIN, 0}};
         const int waitMs = int(qMax(0LL, (nextDue - now + 999999LL) / 1000000LL));
         ::poll(fds, 2, qMin(waitMs, 20));
 
@@ -146,7 +146,7 @@ void LineRelay::run()
                 const ssize_t n = ::read(d.from, buffer, sizeof buffer);
                 LineNoise damage;
                 if (n > 0) {
-                    (i == MasterToStation ? masterCount : stationCount) += n;
+                    (i == MasterToStation ? masterCount : slaveCount) += n;
                     std::lock_guard<std::mutex> lock(mutex);
                     if (i == MasterToStation)
                         fromMaster.append(buffer, int(n));

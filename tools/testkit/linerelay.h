@@ -25,9 +25,9 @@ class LineRelay
 public:
     enum Direction { MasterToStation = 0, StationToMaster = 1 };
 
-    // masterSide: the device the master's bytes come out of; stationSide: the one the station reads.
+    // masterSide: the device the master's bytes come out of; slaveSide: the one the station reads.
     // baudRate 0 relays at once; otherwise every byte takes bitsPerChar / baudRate seconds.
-    LineRelay(const QString& masterSide, const QString& stationSide, int baudRate = 0, int bitsPerChar = 11);
+    LineRelay(const QString& masterSide, const QString& slaveSide, int baudRate = 0, int bitsPerChar = 11);
     ~LineRelay();
     LineRelay(const LineRelay&) = delete;
     LineRelay& operator=(const LineRelay&) = delete;
@@ -49,20 +49,20 @@ public:
     void clearMasterBytes();
     // Bytes relayed so far in each direction, including cleared ones.
     qint64 masterByteCount() const { return masterCount; }
-    qint64 stationByteCount() const { return stationCount; }
+    qint64 slaveByteCount() const { return slaveCount; }
 
 private:
     void run();
 
     QString masterPath;
-    QString stationPath;
+    QString slavePath;
     long long charTimeNs = 0;
     quint32 noiseSeed = 0;
     int masterFd = -1;
-    int stationFd = -1;
+    int slaveFd = -1;
     std::atomic<bool> running{false};
     std::atomic<qint64> masterCount{0};
-    std::atomic<qint64> stationCount{0};
+    std::atomic<qint64> slaveCount{0};
     std::atomic<qint64> corrupted[2] = {{0}, {0}};
     std::atomic<qint64> dropped[2] = {{0}, {0}};
     std::thread thread;
