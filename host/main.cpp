@@ -3,14 +3,20 @@
 // dock below it (View menu shows and hides it).
 //
 //   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
+//               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
+//               [--quit-after SECONDS]
 //
 // --port selects NAME in the port list (a listed port or a path given in
 // IEC101_EXTRA_PORTS) and presses Connect once the window is up. --capture records
 // every frame on the line to a pcap file until the program ends (SIGINT and SIGTERM
 // end it cleanly). --screenshot grabs the window into a PNG after SECONDS (default 5)
-// and quits; it works under Xvfb and with QT_QPA_PLATFORM=offscreen.
+// and quits; it works under Xvfb and with QT_QPA_PLATFORM=offscreen. The last four
+// serve long unattended runs (scripts/soak): per-minute figures into FILE, a general
+// interrogation and an addressed clock sync pressed in the command panel at a fixed
+// period, and a quit.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDockWidget>
@@ -18,16 +24,20 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <iec101view.h>
+
+#include "soakstats.h"
 
 namespace {
 
@@ -78,6 +88,31 @@ void installQuitOnSignal(QObject* context)
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// Presses a button of the command panel every period, as an operator would; prepare
+// sets the panel up before each press. False if the panel has no such button.
+bool pressEvery(iec101::Iec101View* view, const char* button, double seconds,
+                const std::function<void()>& prepare)
+{
+    auto* target = view->findChild<QPushButton*>(QLatin1String(button));
+    if (!target)
+        return false;
+    auto* timer = new QTimer(view);
+    QObject::connect(timer, &QTimer::timeout, target, [target, prepare] {
+        prepare();
+        target->click();
+    });
+    timer->start(int(seconds * 1000));
+    return true;
+}
+
+// A period in seconds from an option, or -1 if it is not a positive number.
+double seconds(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    return ok && value > 0 ? value : -1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -105,8 +140,29 @@ int main(int argc, char* argv[])
         QStringLiteral("capture"),
         QStringLiteral("Record every frame on the line to the pcap file <file> until the program ends."),
         QStringLiteral("file"));
-    parser.addOptions({portOption, captureOption, screenshotOption, afterOption});
+    const QCommandLineOption statsOption(
+        QStringLiteral("stats"),
+        QStringLiteral("Write memory, CPU, longest GUI stall and events received to <file> each minute."),
+        QStringLiteral("file"));
+    const QCommandLineOption interrogationOption(
+        QStringLiteral("interrogation-every"),
+        QStringLiteral("Send a general interrogation every <seconds>."), QStringLiteral("seconds"));
+    const QCommandLineOption clockSyncOption(QStringLiteral("clock-sync-every"),
+                                             QStringLiteral("Send a clock sync every <seconds>."),
+                                             QStringLiteral("seconds"));
+    const QCommandLineOption quitOption(QStringLiteral("quit-after"), QStringLiteral("Quit after <seconds>."),
+                                        QStringLiteral("seconds"));
+    parser.addOptions({portOption, captureOption, screenshotOption, afterOption, statsOption,
+                       interrogationOption, clockSyncOption, quitOption});
     parser.process(app);
+
+    for (const QCommandLineOption* option : {&interrogationOption, &clockSyncOption, &quitOption}) {
+        if (parser.isSet(*option) && seconds(parser, *option) < 0) {
+            std::fprintf(stderr, "iec101-host: --%s needs a positive number of seconds\n",
+                         qPrintable(option->names().first()));
+            return 2;
+        }
+    }
 
     bool ok = false;
     const double after = parser.value(afterOption).toDouble(&ok);
@@ -146,6 +202,38 @@ int main(int argc, char* argv[])
     if (parser.isSet(captureOption))
         monitor->startRecording(parser.value(captureOption));
     window.show();
+
+    if (parser.isSet(statsOption)) {
+        auto* stats = new SoakStats(view, &window);
+        if (!stats->start(parser.value(statsOption))) {
+            std::fprintf(stderr, "iec101-host: cannot write %s: %s\n", qPrintable(parser.value(statsOption)),
+                         qPrintable(stats->errorString()));
+            return 1;
+        }
+    }
+    bool pressed = true;
+    if (parser.isSet(interrogationOption)) {
+        auto* general = view->findChild<QRadioButton*>(QStringLiteral("generalInterrogationRadio"));
+        pressed =
+            pressEvery(view, "interrogationSendButton", seconds(parser, interrogationOption), [general] {
+                if (general)
+                    general->click();
+            });
+    }
+    if (parser.isSet(clockSyncOption)) {
+        auto* broadcast = view->findChild<QCheckBox*>(QStringLiteral("broadcastCheckBox"));
+        pressed =
+            pressed && pressEvery(view, "timeSyncSendButton", seconds(parser, clockSyncOption), [broadcast] {
+                if (broadcast)
+                    broadcast->setChecked(false);
+            });
+    }
+    if (!pressed) {
+        std::fprintf(stderr, "iec101-host: the command panel has no such button\n");
+        return 1;
+    }
+    if (parser.isSet(quitOption))
+        QTimer::singleShot(int(seconds(parser, quitOption) * 1000), &app, &QCoreApplication::quit);
 
     if (parser.isSet(portOption)) {
         const QString port = parser.value(portOption);

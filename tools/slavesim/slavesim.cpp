@@ -330,7 +330,10 @@ void SlaveSim::Impl::generateEvent()
     if (now < nextEventMs) {
         return;
     }
-    nextEventMs = now + std::max<qint64>(1, qint64(1000.0 / config.eventRate));
+    // Counted from the previous due time, not from now: the loop's own latency would
+    // otherwise stretch every interval and 20 events/s become about 18. After a pause
+    // of more than a second the stream starts afresh instead of catching up.
+    nextEventMs = std::max(nextEventMs + std::max<qint64>(1, qint64(1000.0 / config.eventRate)), now - 1000);
     std::uniform_int_distribution<int> pick(0, ioa::kSinglePointCount + ioa::kMeasuredCount - 1);
     const int i = pick(rng);
     if (i < ioa::kSinglePointCount) {
