@@ -44,8 +44,8 @@ SoakStats::SoakStats(QWidget* view, QObject* parent) : QObject(parent)
     status = view->findChild<QLineEdit*>(QStringLiteral("statusLineEdit"));
     if (eventLog)
         connect(eventLog, &QAbstractItemModel::rowsInserted, this,
-                [this](const QModelIndex& parent, int first, int last) {
-                    if (!parent.isValid())
+                [this](const QModelIndex& under, int first, int last) {
+                    if (!under.isValid())
                         eventsThisMinute += last - first + 1;
                 });
     probeTimer.setTimerType(Qt::PreciseTimer);

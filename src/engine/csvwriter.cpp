@@ -41,7 +41,7 @@ QString quoted(const QString& field)
 
 } // namespace
 
-CsvWriter::CsvWriter(QIODevice* device) : device(device) {}
+CsvWriter::CsvWriter(QIODevice* output) : device(output) {}
 
 bool CsvWriter::writeHeader(const QStringList& names)
 {
