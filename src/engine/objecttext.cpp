@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <limits>
+
 #include <iec60870_common.h>
 
 namespace {
@@ -52,6 +54,43 @@ QString initialisationText(int coi)
         text += QStringLiteral(", after parameter change");
     return text;
 }
+
+constexpr qint64 kHourMs = 3600 * 1000;
+constexpr qint64 kStampLimitMs = qint64(1) << 46; // about 2,200 years either side of 1970
+
+// Bumped when the hour of the clock changes: a zone the PC was switched to shows from
+// the next hour on.
+thread_local quint64 offsetGeneration = 0;
+
+// The offset of local time from UTC within one hour of UTC. No zone changes its offset
+// twice within an hour, so an hour whose first and last millisecond have the same
+// offset has it throughout; in an hour with a change each instant is looked up.
+class OffsetWindow
+{
+public:
+    bool contains(qint64 ms) const { return ms >= start && ms < start + kHourMs; }
+
+    int offsetAt(qint64 ms, quint64 generation)
+    {
+        if (generation == lookedUpIn && contains(ms))
+            return offset;
+        const qint64 hour = ms - ((ms % kHourMs) + kHourMs) % kHourMs;
+        const int first = lookUp(hour);
+        if (lookUp(hour + kHourMs - 1) != first)
+            return lookUp(ms);
+        start = hour;
+        offset = first;
+        lookedUpIn = generation;
+        return offset;
+    }
+
+private:
+    static int lookUp(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc(); }
+
+    qint64 start = std::numeric_limits<qint64>::min();
+    int offset = 0;
+    quint64 lookedUpIn = 0;
+};
 
 } // namespace
 
@@ -131,33 +170,60 @@ QString qualityText(const InfoObject& object)
 
 QString typeText(int typeId)
 {
+    return QStringLiteral("%1 (%2)").arg(typeName(typeId), QString::number(typeId));
+}
+
+QString typeName(int typeId)
+{
     const char* name = TypeID_toString(static_cast<TypeID>(typeId));
-    return QStringLiteral("%1 (%2)").arg(QLatin1String(name ? name : ""), QString::number(typeId));
+    return QLatin1String(name ? name : "");
+}
+
+qint64 tagInstant(qint64 timestamp)
+{
+    // Beyond a few thousand years either way a stamp means nothing; bounded, the
+    // arithmetic below cannot overflow.
+    const qint64 stamp = qBound(-kStampLimitMs, timestamp, kStampLimitMs);
+    thread_local OffsetWindow now;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (!now.contains(nowMs))
+        ++offsetGeneration; // a new hour: offsets of other hours are looked up again too
+    return stamp - qint64(now.offsetAt(nowMs, offsetGeneration)) * 1000;
+}
+
+int utcOffsetAt(qint64 msecsSinceEpoch)
+{
+    thread_local OffsetWindow then;
+    return then.offsetAt(msecsSinceEpoch, offsetGeneration);
+}
+
+QDateTime localFields(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch + qint64(utcOffsetAt(msecsSinceEpoch)) * 1000,
+                                          Qt::UTC);
+}
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    const QDateTime fields = localFields(msecsSinceEpoch);
+    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
+    QString text = fields.date().toString(Qt::TextDate);
+    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
+    return text;
 }
 
 QDateTime slaveDateTime(const QVariant& timestamp)
 {
     if (timestamp.isNull())
         return QDateTime();
-    // The stamp holds the slave's calendar fields read as UTC. Shown is the local
-    // time of (stamp - current UTC offset), which gives back those fields unchanged.
-    // Computed on UTC date-times with just two zone look-ups: each local-time
-    // conversion makes the C library check the zone file again.
-    const qint64 nowOffset = QDateTime::currentDateTime().offsetFromUtc();
-    const qint64 shifted = timestamp.toLongLong() - nowOffset * 1000;
-    const int offsetThen = QDateTime::fromMSecsSinceEpoch(shifted).offsetFromUtc();
-    return QDateTime::fromMSecsSinceEpoch(shifted, Qt::UTC).addSecs(offsetThen);
+    return localFields(tagInstant(timestamp.toLongLong()));
 }
 
 QString timeText(const QVariant& timestamp)
 {
-    const QDateTime fields = slaveDateTime(timestamp);
-    if (!fields.isValid())
+    if (timestamp.isNull())
         return QString();
-    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
-    QString text = fields.date().toString(Qt::TextDate);
-    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
-    return text;
+    return localTimeText(tagInstant(timestamp.toLongLong()));
 }
 
 } // namespace ObjectText

@@ -1,5 +1,7 @@
-// The event log: what each kind of object reads as, rows newest first, clearing.
+// The event log: what each kind of object reads as, rows newest first, clearing, and
+// the log as CSV.
 #include <QAbstractItemModelTester>
+#include <QBuffer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -48,6 +50,7 @@ private Q_SLOTS:
     void rowTexts_data();
     void rowTexts();
     void rowsNewestFirstAndClear();
+    void exportsAsShown();
 };
 
 void TestEventView::rowTexts_data()
@@ -101,14 +104,37 @@ void TestEventView::rowsNewestFirstAndClear()
     QAbstractItemModel* model = view.findChild<QTreeView*>("eventTree")->model();
     QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     view.addEvent(object(30, 100, true));
-    view.addEvent(object(30, 100, false)); // same address: a second row, nothing merged
-    view.addEvent(object(13, 4001, 2.5f, InfoObject::Invalid));
+    // A batch: same address twice gives two rows, nothing merged; the last one on top.
+    view.addEvents({object(30, 100, false), object(13, 4001, 2.5f, InfoObject::Invalid)});
     QCOMPARE(shown(model), (QStringList{kHeaders, "|M_ME_NC_1 (13)|4001|2.5 [IV]", "|M_SP_TB_1 (30)|100|0",
                                         "|M_SP_TB_1 (30)|100|1"}));
     view.clearEvents();
+    QCOMPARE(shown(model), QStringList{kHeaders});
     view.addEvent(object(1, 3, false));
+    view.addEvents({});
     view.addEvent(object(1, 4, false));
     QCOMPARE(shown(model), (QStringList{kHeaders, "|M_SP_NA_1 (1)|4|0", "|M_SP_NA_1 (1)|3|0"}));
+}
+
+void TestEventView::exportsAsShown()
+{
+    EventView view;
+    InfoObject timed = object(30, 1001, true);
+    timed.timestamp = stamp(QDateTime(QDate(2024, 12, 6), QTime(6, 30, 39, 500), Qt::UTC));
+    timed.spontaneous = true;
+    view.addEvents({timed, object(3, 2001, 2, InfoObject::Invalid | InfoObject::NotTopical),
+                    object(70, 0, 0x82), object(13, 4001, 0.1f, InfoObject::Overflow)});
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(view.exportCsv(&buffer, &error));
+    // Newest first, the value without its flags, a comma in a text quoted.
+    QCOMPARE(buffer.data(), QByteArray("Time,Type,Type ID,Address,Value,Quality,Spontaneous\r\n"
+                                       ",M_ME_NC_1,13,4001,0.1,OV,false\r\n"
+                                       ",M_EI_NA_1,70,0,\"remote reset, after parameter change\",,false\r\n"
+                                       ",M_DP_NA_1,3,2001,2,IV NT,false\r\n"
+                                       "2024-12-06T06:30:39.500+00:00,M_SP_TB_1,30,1001,1,,true\r\n"));
+    QVERIFY(error.isEmpty());
 }
 
 QTEST_MAIN(TestEventView)
