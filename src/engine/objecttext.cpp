@@ -58,28 +58,49 @@ QString initialisationText(int coi)
 constexpr qint64 kHourMs = 3600 * 1000;
 constexpr qint64 kStampLimitMs = qint64(1) << 46; // about 2,200 years either side of 1970
 
-// Bumped when the hour of the clock changes: a zone the PC was switched to shows from
-// the next hour on.
+// Bumped whenever the clock leaves the stretch kept for it (every hour, and at a change of
+// offset), so that every stretch is looked up again: a zone the PC was switched to shows
+// from the next hour on.
 thread_local quint64 offsetGeneration = 0;
 
-// The offset of local time from UTC within one hour of UTC. No zone changes its offset
-// twice within an hour, so an hour whose first and last millisecond have the same
-// offset has it throughout; in an hour with a change each instant is looked up.
+// A stretch of time, within one hour of UTC, in which local time keeps one offset from
+// UTC. No zone changes its offset twice within an hour: an hour whose first and last
+// millisecond have the same offset has it throughout, and in one with a change the
+// change is found by bisection (some twenty look-ups, twice a year).
 class OffsetWindow
 {
 public:
-    bool contains(qint64 ms) const { return ms >= start && ms < start + kHourMs; }
+    bool contains(qint64 ms) const { return ms >= start && ms < end; }
 
     int offsetAt(qint64 ms, quint64 generation)
     {
         if (generation == lookedUpIn && contains(ms))
             return offset;
-        const qint64 hour = ms - ((ms % kHourMs) + kHourMs) % kHourMs;
-        const int first = lookUp(hour);
-        if (lookUp(hour + kHourMs - 1) != first)
-            return lookUp(ms);
-        start = hour;
-        offset = first;
+        qint64 from = ms - ((ms % kHourMs) + kHourMs) % kHourMs;
+        qint64 to = from + kHourMs;
+        const int before = lookUp(from);
+        const int after = lookUp(to - 1);
+        offset = before;
+        if (before != after) {
+            // lookUp(lo) == before and lookUp(hi) == after, until hi is the change.
+            qint64 lo = from;
+            qint64 hi = to - 1;
+            while (hi - lo > 1) {
+                const qint64 mid = lo + (hi - lo) / 2;
+                if (lookUp(mid) == before)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            if (ms < hi) {
+                to = hi;
+            } else {
+                from = hi;
+                offset = after;
+            }
+        }
+        start = from;
+        end = to;
         lookedUpIn = generation;
         return offset;
     }
@@ -87,7 +108,8 @@ public:
 private:
     static int lookUp(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc(); }
 
-    qint64 start = std::numeric_limits<qint64>::min();
+    qint64 start = 0;
+    qint64 end = 0; // empty until the first look-up
     int offset = 0;
     quint64 lookedUpIn = 0;
 };
@@ -187,7 +209,7 @@ qint64 tagInstant(qint64 timestamp)
     thread_local OffsetWindow now;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     if (!now.contains(nowMs))
-        ++offsetGeneration; // a new hour: offsets of other hours are looked up again too
+        ++offsetGeneration;
     return stamp - qint64(now.offsetAt(nowMs, offsetGeneration)) * 1000;
 }
 

@@ -59,7 +59,7 @@ public:
     // tag), type name, type ID, address, value, quality flags and spontaneous; a response
     // table with address, value and quality flags. To the file at path, created or
     // replaced, or to a device open for writing. False when it could not be written;
-    // exportErrorString() then says why, naming the file.
+    // exportErrorString() then says why (for a path, naming the file).
     bool exportEventLog(const QString& path);
     bool exportEventLog(QIODevice* device);
     bool exportTable(ResponseTable table, const QString& path);
