@@ -1,11 +1,8 @@
-// Speed of the data displays at sizes a large station produces.
+// Speed of the response tables at sizes a large station produces (the event log has
+// bench_eventlog).
 #include <QCheckBox>
-#include <QFile>
 #include <QtTest>
 
-#include <malloc.h>
-
-#include "eventview.h"
 #include "responseview.h"
 
 namespace {
@@ -24,18 +21,6 @@ QVector<InfoObject> measuredRun(int count, float value)
     return objects;
 }
 
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 } // namespace
 
 class BenchDisplays : public QObject
@@ -46,7 +31,6 @@ private Q_SLOTS:
     void responseRepeatedLoad10k();
     void responseUpdateObject10k_data();
     void responseUpdateObject10k();
-    void eventAdd100k();
 };
 
 // An interrogation into empty tables: no highlight.
@@ -107,34 +91,6 @@ void BenchDisplays::responseUpdateObject10k()
         view.updateObject(o, 0);
         ++i;
     }
-}
-
-void BenchDisplays::eventAdd100k()
-{
-    EventView view;
-    view.resize(800, 600);
-    view.show();
-    InfoObject o;
-    o.typeId = 30;
-    o.address = 1001;
-    o.value = true;
-    o.timestamp = QVariant::fromValue<qulonglong>(1700000000000ULL);
-    // Hand memory freed by earlier cases back to the system, so the growth below is this case's own.
-    malloc_trim(0);
-    const qint64 before = residentKiB();
-    QBENCHMARK_ONCE
-    {
-        for (int i = 0; i < 100000; ++i) {
-            o.address = 1001 + (i & 1023);
-            view.addEvent(o);
-        }
-    }
-    QCoreApplication::processEvents();
-    const qint64 after = residentKiB();
-    // QTest runs this function twice (a warm-up pass first); the first pass shows the growth.
-    static int pass = 0;
-    qInfo("eventAdd100k pass %d: VmRSS %lld KiB before, %lld KiB after, %lld KiB for 100000 rows", ++pass,
-          before, after, after - before);
 }
 
 QTEST_MAIN(BenchDisplays)

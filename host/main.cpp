@@ -1,6 +1,7 @@
 // iec101-host: shows the IEC 60870-5-101 master view in a main window, with the
 // view's status bar messages in the window's status bar and the line monitor in a
-// dock below it (View menu shows and hides it).
+// dock below it (View menu shows and hides it). File > Export writes the event log or a
+// response table to a CSV file.
 //
 //   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
 //               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
@@ -15,11 +16,13 @@
 // interrogation and an addressed clock sync pressed in the command panel at a fixed
 // period, and a quit.
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -113,6 +116,56 @@ double seconds(const QCommandLineParser& parser, const QCommandLineOption& optio
     return ok && value > 0 ? value : -1;
 }
 
+// File > Export entries: each asks for a file and reports the outcome on the status bar.
+void addExportMenu(QMainWindow* window, iec101::Iec101View* view)
+{
+    using Table = iec101::Iec101View::ResponseTable;
+    struct Entry
+    {
+        const char* name;
+        const char* text;
+        const char* file;
+        std::function<bool(const QString&)> write;
+    };
+    const Entry entries[] = {
+        {"exportEventLogAction", "Export event log...", "event-log.csv",
+         [view](const QString& path) {
+             return view->exportEventLog(path);
+         }},
+        {"exportSingleAction", "Export Single table...", "single.csv",
+         [view](const QString& path) {
+             return view->exportTable(Table::Single, path);
+         }},
+        {"exportDoubleAction", "Export Double table...", "double.csv",
+         [view](const QString& path) {
+             return view->exportTable(Table::Double, path);
+         }},
+        {"exportMeasuredAction", "Export Measured table...", "measured.csv",
+         [view](const QString& path) {
+             return view->exportTable(Table::Measured, path);
+         }},
+        {"exportTotalAction", "Export Intergrated total table...", "total.csv",
+         [view](const QString& path) {
+             return view->exportTable(Table::IntegratedTotal, path);
+         }},
+    };
+    QMenu* fileMenu = window->menuBar()->addMenu(QStringLiteral("&File"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    for (const Entry& entry : entries) {
+        QAction* action = fileMenu->addAction(QLatin1String(entry.text));
+        action->setObjectName(QLatin1String(entry.name));
+        QObject::connect(action, &QAction::triggered, window, [window, view, entry] {
+            const QString path =
+                QFileDialog::getSaveFileName(window, QStringLiteral("Export CSV"), QLatin1String(entry.file),
+                                             QStringLiteral("CSV files (*.csv)"));
+            if (path.isEmpty())
+                return;
+            window->statusBar()->showMessage(entry.write(path) ? QStringLiteral("Exported to ") + path
+                                                               : view->exportErrorString());
+        });
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -180,6 +233,7 @@ int main(int argc, char* argv[])
     monitorDock->setObjectName(QStringLiteral("monitorDock"));
     monitorDock->setWidget(monitor);
     window.addDockWidget(Qt::BottomDockWidgetArea, monitorDock);
+    addExportMenu(&window, view);
     QMenu* viewMenu = window.menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(monitorDock->toggleViewAction());

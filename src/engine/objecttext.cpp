@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <limits>
+
 #include <iec60870_common.h>
 
 namespace {
@@ -52,6 +54,65 @@ QString initialisationText(int coi)
         text += QStringLiteral(", after parameter change");
     return text;
 }
+
+constexpr qint64 kHourMs = 3600 * 1000;
+constexpr qint64 kStampLimitMs = qint64(1) << 46; // about 2,200 years either side of 1970
+
+// Bumped whenever the clock leaves the stretch kept for it (every hour, and at a change of
+// offset), so that every stretch is looked up again: a zone the PC was switched to shows
+// from the next hour on.
+thread_local quint64 offsetGeneration = 0;
+
+// A stretch of time, within one hour of UTC, in which local time keeps one offset from
+// UTC. No zone changes its offset twice within an hour: an hour whose first and last
+// millisecond have the same offset has it throughout, and in one with a change the
+// change is found by bisection (some twenty look-ups, twice a year).
+class OffsetWindow
+{
+public:
+    bool contains(qint64 ms) const { return ms >= start && ms < end; }
+
+    int offsetAt(qint64 ms, quint64 generation)
+    {
+        if (generation == lookedUpIn && contains(ms))
+            return offset;
+        qint64 from = ms - ((ms % kHourMs) + kHourMs) % kHourMs;
+        qint64 to = from + kHourMs;
+        const int before = lookUp(from);
+        const int after = lookUp(to - 1);
+        offset = before;
+        if (before != after) {
+            // lookUp(lo) == before and lookUp(hi) == after, until hi is the change.
+            qint64 lo = from;
+            qint64 hi = to - 1;
+            while (hi - lo > 1) {
+                const qint64 mid = lo + (hi - lo) / 2;
+                if (lookUp(mid) == before)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            if (ms < hi) {
+                to = hi;
+            } else {
+                from = hi;
+                offset = after;
+            }
+        }
+        start = from;
+        end = to;
+        lookedUpIn = generation;
+        return offset;
+    }
+
+private:
+    static int lookUp(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc(); }
+
+    qint64 start = 0;
+    qint64 end = 0; // empty until the first look-up
+    int offset = 0;
+    quint64 lookedUpIn = 0;
+};
 
 } // namespace
 
@@ -131,33 +192,60 @@ QString qualityText(const InfoObject& object)
 
 QString typeText(int typeId)
 {
+    return QStringLiteral("%1 (%2)").arg(typeName(typeId), QString::number(typeId));
+}
+
+QString typeName(int typeId)
+{
     const char* name = TypeID_toString(static_cast<TypeID>(typeId));
-    return QStringLiteral("%1 (%2)").arg(QLatin1String(name ? name : ""), QString::number(typeId));
+    return QLatin1String(name ? name : "");
+}
+
+qint64 tagInstant(qint64 timestamp)
+{
+    // Beyond a few thousand years either way a stamp means nothing; bounded, the
+    // arithmetic below cannot overflow.
+    const qint64 stamp = qBound(-kStampLimitMs, timestamp, kStampLimitMs);
+    thread_local OffsetWindow now;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (!now.contains(nowMs))
+        ++offsetGeneration;
+    return stamp - qint64(now.offsetAt(nowMs, offsetGeneration)) * 1000;
+}
+
+int utcOffsetAt(qint64 msecsSinceEpoch)
+{
+    thread_local OffsetWindow then;
+    return then.offsetAt(msecsSinceEpoch, offsetGeneration);
+}
+
+QDateTime localFields(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch + qint64(utcOffsetAt(msecsSinceEpoch)) * 1000,
+                                          Qt::UTC);
+}
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    const QDateTime fields = localFields(msecsSinceEpoch);
+    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
+    QString text = fields.date().toString(Qt::TextDate);
+    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
+    return text;
 }
 
 QDateTime slaveDateTime(const QVariant& timestamp)
 {
     if (timestamp.isNull())
         return QDateTime();
-    // The stamp holds the slave's calendar fields read as UTC. Shown is the local
-    // time of (stamp - current UTC offset), which gives back those fields unchanged.
-    // Computed on UTC date-times with just two zone look-ups: each local-time
-    // conversion makes the C library check the zone file again.
-    const qint64 nowOffset = QDateTime::currentDateTime().offsetFromUtc();
-    const qint64 shifted = timestamp.toLongLong() - nowOffset * 1000;
-    const int offsetThen = QDateTime::fromMSecsSinceEpoch(shifted).offsetFromUtc();
-    return QDateTime::fromMSecsSinceEpoch(shifted, Qt::UTC).addSecs(offsetThen);
+    return localFields(tagInstant(timestamp.toLongLong()));
 }
 
 QString timeText(const QVariant& timestamp)
 {
-    const QDateTime fields = slaveDateTime(timestamp);
-    if (!fields.isValid())
+    if (timestamp.isNull())
         return QString();
-    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
-    QString text = fields.date().toString(Qt::TextDate);
-    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
-    return text;
+    return localTimeText(tagInstant(timestamp.toLongLong()));
 }
 
 } // namespace ObjectText

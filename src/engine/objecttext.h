@@ -30,6 +30,28 @@ QString qualityText(const InfoObject& object);
 // Type name and number, for example "M_SP_TB_1 (30)".
 QString typeText(int typeId);
 
+// The type's name alone, for example "M_SP_TB_1".
+QString typeName(int typeId);
+
+// A time tag holds the slave's calendar fields read as UTC (see InfoObject). Shown are
+// those fields: the local time of the instant the tag stands for on this PC, the fields
+// read at the offset from UTC in force now. Where the zone's offset at that instant
+// differs from the one now (a tag from the other side of a summer time change), the
+// fields shown differ by as much. Offsets are looked up once per hour of UTC and
+// thread, not per tag: each look-up makes the C library check the zone file again.
+
+// The instant (milliseconds since the epoch) a time tag stands for.
+qint64 tagInstant(qint64 timestamp);
+
+// The offset of local time from UTC at an instant, in seconds.
+int utcOffsetAt(qint64 msecsSinceEpoch);
+
+// The local calendar fields of an instant, as a date-time in UTC holding them.
+QDateTime localFields(qint64 msecsSinceEpoch);
+
+// localFields() in Qt's text date format ("Fri Dec 6 06:30:39 2024").
+QString localTimeText(qint64 msecsSinceEpoch);
+
 // The calendar fields of a time tag exactly as the slave sent them, for a stamp
 // that holds those fields read as UTC. Null stamps give a null date-time.
 QDateTime slaveDateTime(const QVariant& timestamp);

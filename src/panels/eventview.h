@@ -2,33 +2,42 @@
 #define IEC101_EVENTVIEW_H
 
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include "infoobject.h"
 
+class QAction;
 class QGroupBox;
-class QStandardItemModel;
+class QIODevice;
 class QTreeView;
+class EventLogModel;
 
 // Log of the objects the slave reports unasked (spontaneous events, its end of
 // initialisation, return information), newest first: time tag as the slave sent it,
-// type name and number, address and value text with its quality flags.
+// type name and number, address and value text with its quality flags. It keeps every
+// event until the next Connect; "Export CSV..." in its context menu writes it to a file.
 class EventView : public QWidget
 {
     Q_OBJECT
 public:
     explicit EventView(QWidget* parent = nullptr);
-    ~EventView() override;
 
     void addEvent(const InfoObject& object);
+    // The objects of one batch, in the order they arrived.
+    void addEvents(const QVector<InfoObject>& objects);
     void clearEvents();
+
+    // The log as CSV (see EventLogModel::writeCsv).
+    bool exportCsv(QIODevice* device, QString* errorString) const;
 
 private:
     void makeEventBox();
 
     QGroupBox* eventBox = nullptr;
-    QStandardItemModel* eventModel = nullptr; // no parent: deleted by the destructor
+    EventLogModel* eventModel = nullptr;
     QTreeView* eventTree = nullptr;
+    QAction* exportLogAction = nullptr;
 };
 
 #endif // IEC101_EVENTVIEW_H

@@ -1,5 +1,6 @@
 #include "responseview.h"
 
+#include <QAction>
 #include <QBrush>
 #include <QCheckBox>
 #include <QColor>
@@ -18,6 +19,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "csvexport.h"
+#include "csvwriter.h"
 #include "objectkind.h"
 #include "objecttext.h"
 
@@ -88,18 +91,19 @@ int findRow(const QStandardItemModel* model, int address)
     return row < model->rowCount() && addressAt(model, row) == address ? row : -1;
 }
 
-// A value cell. Its serial names the highlight it was created with (0: none), so a
-// highlight timer recognises its own cell and never a later one, even one that
-// reuses the freed address of an earlier item.
+// A value cell, keeping the object it shows for exports. Its serial names the highlight
+// it was created with (0: none), so a highlight timer recognises its own cell and never a
+// later one, even one that reuses the freed address of an earlier item.
 class ValueItem : public QStandardItem
 {
 public:
-    ValueItem(const QString& text, const QBrush& background, quint64 highlight)
-        : QStandardItem(text), serial(highlight)
+    ValueItem(const InfoObject& object, const QBrush& background, quint64 highlight)
+        : QStandardItem(ObjectText::valueText(object)), object(object), serial(highlight)
     {
         setBackground(background);
         setForeground(valueTextBrush());
     }
+    const InfoObject object;
     const quint64 serial;
 };
 
@@ -129,18 +133,18 @@ void ResponseView::makeResponseBox()
     scrollCheckBox->setObjectName(QStringLiteral("scrollCheckBox"));
     scrollCheckBox->setChecked(true);
 
-    makeTable(singleModel, singleView, responseBox, tr("Single"));
-    makeTable(doubleModel, doubleView, responseBox, tr("Double"));
-    makeTable(measuredModel, measuredView, responseBox, tr("Measured"));
-    makeTable(totalModel, totalView, responseBox, tr("Intergrated total"));
+    makeTable(SingleTable, singleModel, singleView, singleExportAction, QStringLiteral("single"),
+              tr("Single"));
+    makeTable(DoubleTable, doubleModel, doubleView, doubleExportAction, QStringLiteral("double"),
+              tr("Double"));
+    makeTable(MeasuredTable, measuredModel, measuredView, measuredExportAction, QStringLiteral("measured"),
+              tr("Measured"));
+    makeTable(TotalTable, totalModel, totalView, totalExportAction, QStringLiteral("total"),
+              tr("Intergrated total"));
     modelViews.insert(singleModel, singleView);
     modelViews.insert(doubleModel, doubleView);
     modelViews.insert(measuredModel, measuredView);
     modelViews.insert(totalModel, totalView);
-    singleView->setObjectName(QStringLiteral("singleView"));
-    doubleView->setObjectName(QStringLiteral("doubleView"));
-    measuredView->setObjectName(QStringLiteral("measuredView"));
-    totalView->setObjectName(QStringLiteral("totalView"));
 
     auto* grid = new QGridLayout(responseBox);
     auto* header = new QGridLayout;
@@ -155,13 +159,15 @@ void ResponseView::makeResponseBox()
     grid->addWidget(totalView, 1, 3);
 }
 
-void ResponseView::makeTable(QStandardItemModel*& model, QTableView*& view, QWidget* parent,
-                             const QString& title)
+// name: the start of the object names of the view and its export action.
+void ResponseView::makeTable(Table table, QStandardItemModel*& model, QTableView*& view,
+                             QAction*& exportAction, const QString& name, const QString& title)
 {
     // The model's object name is its title: clearTable() takes the value column's header from it.
-    model = new QStandardItemModel(parent);
+    model = new QStandardItemModel(responseBox);
     model->setObjectName(title);
     view = new QTableView;
+    view->setObjectName(name + QStringLiteral("View"));
     view->setSelectionMode(QAbstractItemView::NoSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setModel(model);
@@ -182,6 +188,50 @@ void ResponseView::makeTable(QStandardItemModel*& model, QTableView*& view, QWid
     // layout shares out the rest, so a title such as "Intergrated total" stays whole.
     view->setMinimumWidth(header->defaultSectionSize() + header->sectionSizeHint(1) + 2 * view->frameWidth() +
                           view->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+
+    exportAction = new QAction(tr("Export CSV..."), view);
+    exportAction->setObjectName(name + QStringLiteral("ExportAction"));
+    view->addAction(exportAction);
+    view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(exportAction, &QAction::triggered, this, [this, table, name] {
+        CsvExport::toChosenFile(
+            this, name + QStringLiteral(".csv"),
+            [this, table](QIODevice* device, QString* error) { return exportCsv(table, device, error); });
+    });
+}
+
+QStandardItemModel* ResponseView::modelOf(Table table) const
+{
+    switch (table) {
+    case SingleTable:
+        return singleModel;
+    case DoubleTable:
+        return doubleModel;
+    case MeasuredTable:
+        return measuredModel;
+    case TotalTable:
+        break;
+    }
+    return totalModel;
+}
+
+bool ResponseView::exportCsv(Table table, QIODevice* device, QString* errorString) const
+{
+    const QStandardItemModel* model = modelOf(table);
+    CsvWriter writer(device);
+    writer.writeHeader({QStringLiteral("Address"), QStringLiteral("Value"), QStringLiteral("Quality")});
+    for (int row = 0; row < model->rowCount() && !writer.hasError(); ++row) {
+        const auto* item = dynamic_cast<const ValueItem*>(model->item(row, 1));
+        if (item) {
+            writer.writeRow({addressAt(model, row), ObjectText::plainValueText(item->object),
+                             ObjectText::qualityText(item->object)});
+        }
+    }
+    if (writer.finish())
+        return true;
+    if (errorString)
+        *errorString = writer.errorString();
+    return false;
 }
 
 QStandardItemModel* ResponseView::tableFor(int typeId) const
@@ -265,7 +315,7 @@ void ResponseView::startHighlightTimer()
 
 void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object, int row)
 {
-    auto* item = new ValueItem(ObjectText::valueText(object), highlightBrush(), ++highlightSerial);
+    auto* item = new ValueItem(object, highlightBrush(), ++highlightSerial);
     {
         // setItem() announces a layout change around the swap, and every view answers
         // that with a full relayout of the table. No row moves here: suppress those
@@ -286,9 +336,8 @@ void ResponseView::insertRow(QStandardItemModel* model, const InfoObject& object
     auto* addressItem = new QStandardItem(QStringLiteral("%1").arg(object.address));
     addressItem->setBackground(addressBrush());
     addressItem->setForeground(addressTextBrush());
-    auto* valueItem = highlight
-                          ? new ValueItem(ObjectText::valueText(object), highlightBrush(), ++highlightSerial)
-                          : new ValueItem(ObjectText::valueText(object), valueBrush(), 0);
+    auto* valueItem = highlight ? new ValueItem(object, highlightBrush(), ++highlightSerial)
+                                : new ValueItem(object, valueBrush(), 0);
     model->insertRow(row, QList<QStandardItem*>{addressItem, valueItem});
     if (highlight)
         startHighlight(model, row, object.address, valueItem);

@@ -8,8 +8,10 @@
 
 #include "infoobject.h"
 
+class QAction;
 class QCheckBox;
 class QGroupBox;
+class QIODevice;
 class QLineEdit;
 class QStandardItem;
 class QStandardItemModel;
@@ -19,11 +21,13 @@ class QTableView;
 // points, measured values, integrated totals), each sorted by address. Interrogations
 // load the tables, reads and spontaneous objects update single rows with a
 // three-second highlight; a packet counter and a "Ready" indicator follow the
-// finished responses.
+// finished responses. "Export CSV..." in a table's context menu writes it to a file.
 class ResponseView : public QWidget
 {
     Q_OBJECT
 public:
+    enum Table { SingleTable, DoubleTable, MeasuredTable, TotalTable };
+
     explicit ResponseView(QWidget* parent = nullptr);
 
     void clearResponses();
@@ -35,9 +39,15 @@ public:
     // An interrogation result: each table it has objects for is replaced with them.
     void updateObjects(const QVector<InfoObject>& objects);
 
+    // A table as CSV, one row per address in the order shown: address, value, quality
+    // flags. False with errorString set when the device cannot take it.
+    bool exportCsv(Table table, QIODevice* device, QString* errorString) const;
+
 private:
     void makeResponseBox();
-    void makeTable(QStandardItemModel*& model, QTableView*& view, QWidget* parent, const QString& title);
+    void makeTable(Table table, QStandardItemModel*& model, QTableView*& view, QAction*& exportAction,
+                   const QString& name, const QString& title);
+    QStandardItemModel* modelOf(Table table) const;
     QStandardItemModel* tableFor(int typeId) const;
     void clearTable(QStandardItemModel* model);
     void replaceTable(QStandardItemModel* model, QVector<InfoObject> objects);
@@ -58,6 +68,10 @@ private:
     QTableView* doubleView = nullptr;
     QTableView* measuredView = nullptr;
     QTableView* totalView = nullptr;
+    QAction* singleExportAction = nullptr;
+    QAction* doubleExportAction = nullptr;
+    QAction* measuredExportAction = nullptr;
+    QAction* totalExportAction = nullptr;
     QCheckBox* readyCheckBox = nullptr;
     QCheckBox* scrollCheckBox = nullptr;
     // Persistent, so that a table cleared since the highlight invalidates it

@@ -32,6 +32,7 @@
 #include <array>
 
 #include "commandview.h"
+#include "csvexport.h"
 #include "eventview.h"
 #include "iec101network.h"
 #include "metatypes.h"
@@ -71,6 +72,21 @@ QMetaEnum engineEnum(const char* name)
 {
     const QMetaObject& meta = Iec101Network::staticMetaObject;
     return meta.enumerator(meta.indexOfEnumerator(name));
+}
+
+ResponseView::Table panelTable(Iec101View::ResponseTable table)
+{
+    switch (table) {
+    case Iec101View::ResponseTable::Single:
+        return ResponseView::SingleTable;
+    case Iec101View::ResponseTable::Double:
+        return ResponseView::DoubleTable;
+    case Iec101View::ResponseTable::Measured:
+        return ResponseView::MeasuredTable;
+    case Iec101View::ResponseTable::IntegratedTotal:
+        break;
+    }
+    return ResponseView::TotalTable;
 }
 
 } // namespace
@@ -168,6 +184,42 @@ void Iec101View::paintEvent(QPaintEvent* event)
 LineMonitor* Iec101View::lineMonitor() const
 {
     return monitor.data();
+}
+
+bool Iec101View::exportEventLog(const QString& path)
+{
+    exportError.clear();
+    return CsvExport::toFile(
+        path, [this](QIODevice* device, QString* error) { return eventView->exportCsv(device, error); },
+        &exportError);
+}
+
+bool Iec101View::exportEventLog(QIODevice* device)
+{
+    exportError.clear();
+    return eventView->exportCsv(device, &exportError);
+}
+
+bool Iec101View::exportTable(ResponseTable table, const QString& path)
+{
+    exportError.clear();
+    return CsvExport::toFile(
+        path,
+        [this, table](QIODevice* device, QString* error) {
+            return responseView->exportCsv(panelTable(table), device, error);
+        },
+        &exportError);
+}
+
+bool Iec101View::exportTable(ResponseTable table, QIODevice* device)
+{
+    exportError.clear();
+    return responseView->exportCsv(panelTable(table), device, &exportError);
+}
+
+QString Iec101View::exportErrorString() const
+{
+    return exportError;
 }
 
 bool Iec101View::eventFilter(QObject* watched, QEvent* event)
@@ -387,11 +439,10 @@ void Iec101View::linkLayerStateChanged(const QString& state)
 
 void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
 {
-    for (const InfoObject& object : objects) {
-        const InfoObject copy = object;
-        eventView->addEvent(copy);
-        readResponseReady(copy);
-    }
+    // One insertion into the log for the whole batch.
+    eventView->addEvents(objects);
+    for (const InfoObject& object : objects)
+        readResponseReady(object);
 }
 
 void Iec101View::requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType)

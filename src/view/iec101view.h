@@ -18,6 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QDialog;
 class QGroupBox;
+class QIODevice;
 class QLineEdit;
 class QPaintEvent;
 class QPushButton;
@@ -48,6 +49,22 @@ public:
     // (a dock, a layout, a window of its own), which shows it. Null once a new
     // owner the host gave it has destroyed it.
     LineMonitor* lineMonitor() const;
+
+    // The response tables, by their titles.
+    enum class ResponseTable { Single, Double, Measured, IntegratedTotal };
+    Q_ENUM(ResponseTable)
+
+    // Exports as CSV (RFC 4180, UTF-8, a header row): the event log in the order shown,
+    // newest first, with time (ISO 8601 with its offset from UTC; empty without a time
+    // tag), type name, type ID, address, value, quality flags and spontaneous; a response
+    // table with address, value and quality flags. To the file at path, created or
+    // replaced, or to a device open for writing. False when it could not be written;
+    // exportErrorString() then says why (for a path, naming the file).
+    bool exportEventLog(const QString& path);
+    bool exportEventLog(QIODevice* device);
+    bool exportTable(ResponseTable table, const QString& path);
+    bool exportTable(ResponseTable table, QIODevice* device);
+    QString exportErrorString() const;
 
 Q_SIGNALS:
     void doConnect(const SerialParam& param, const int* lastSettings);
@@ -107,6 +124,7 @@ private:
     QPushButton* defaultButton = nullptr;
     int lastSettings[6] = {};
     int registrySettings[6] = {};
+    QString exportError;
 };
 
 } // namespace iec101

@@ -1,3 +1,4 @@
+#include <QBuffer>
 #include <QCheckBox>
 #include <QColor>
 #include <QLineEdit>
@@ -68,6 +69,8 @@ private Q_SLOTS:
     void scrollsToFirstHighlightSinceLastScroll();
     void counterAndReady();
     void cellsReadAtWcagContrast();
+    void exportsATable_data();
+    void exportsATable();
 };
 
 void TestResponseView::updates_data()
@@ -205,6 +208,36 @@ void TestResponseView::cellsReadAtWcagContrast()
                      qPrintable(QString("%1 on %2").arg(text.name(), background.name())));
         }
     }
+}
+
+void TestResponseView::exportsATable_data()
+{
+    QTest::addColumn<int>("table");
+    QTest::addColumn<QByteArray>("csv");
+    const QByteArray header("Address,Value,Quality\r\n");
+    QTest::newRow("measured: value and flags apart, by address, as updated")
+        << int(ResponseView::MeasuredTable) << header + "4001,230.5,IV NT\r\n4002,-7,\r\n";
+    QTest::newRow("integrated totals: counter flags")
+        << int(ResponseView::TotalTable) << header + "5002,123456,CY\r\n";
+    QTest::newRow("an empty table: the header alone") << int(ResponseView::DoubleTable) << header;
+}
+
+void TestResponseView::exportsATable()
+{
+    QFETCH(int, table);
+    QFETCH(QByteArray, csv);
+    ResponseView view;
+    InfoObject measured = object(13, 4001, 1.5f);
+    InfoObject total = object(15, 5002, 123456);
+    total.quality = InfoObject::Carry;
+    view.updateObjects({object(11, 4002, -7), measured, total});
+    measured.value = 230.5f;
+    measured.quality = InfoObject::Invalid | InfoObject::NotTopical;
+    view.updateObject(measured, 0);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(view.exportCsv(ResponseView::Table(table), &buffer, nullptr));
+    QCOMPARE(buffer.data(), csv);
 }
 
 QTEST_MAIN(TestResponseView)

@@ -1,11 +1,15 @@
 // Run once per time zone (see CMakeLists.txt): the panels must show the slave's
-// calendar fields whatever the zone of the PC.
+// calendar fields whatever the zone of the PC, and the offsets kept per hour must be
+// the ones the zone has.
+#include <QBuffer>
 #include <QLabel>
+#include <QTimeZone>
 #include <QTreeView>
 #include <QtTest>
 
 #include "commandview.h"
 #include "eventview.h"
+#include "objecttext.h"
 
 class TestTimeText : public QObject
 {
@@ -15,6 +19,8 @@ private Q_SLOTS:
     void slaveFieldsShown_data();
     void slaveFieldsShown();
     void syncWithoutStampShowsNow();
+    void offsetsAsLookedUp_data();
+    void offsetsAsLookedUp();
 };
 
 void TestTimeText::initTestCase()
@@ -53,6 +59,14 @@ void TestTimeText::slaveFieldsShown()
         QDateTime(date, QTime(time.hour(), time.minute(), time.second())).toString(Qt::TextDate);
     QVERIFY(expected.contains(time.toString("hh:mm:ss")));
     QCOMPARE(events.findChild<QTreeView*>("eventTree")->model()->index(0, 0).data().toString(), expected);
+    // Exported with the zone's offset: "2026-12-06T06:30:39.500+01:00".
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(events.exportCsv(&buffer, nullptr));
+    const int offset = QDateTime(date, time).offsetFromUtc();
+    const QString exported = QDateTime(date, time).toString("yyyy-MM-ddThh:mm:ss.zzz") +
+                             (offset < 0 ? '-' : '+') + QTime(0, 0).addSecs(qAbs(offset)).toString("hh:mm");
+    QVERIFY2(buffer.data().contains("\r\n" + exported.toUtf8() + ','), buffer.data().constData());
 
     CommandView commands;
     commands.timeSyncReady(object);
@@ -69,6 +83,35 @@ void TestTimeText::syncWithoutStampShowsNow()
     const QDateTime shown = QDateTime::fromString(text, "'Synced at 'hh:mm:ss dd.MM.yyyy");
     QVERIFY2(shown >= before.addMSecs(-before.time().msec()) && shown <= QDateTime::currentDateTime(),
              qPrintable(text));
+}
+
+void TestTimeText::offsetsAsLookedUp_data()
+{
+    QTest::addColumn<qint64>("fromChange");
+    QTest::newRow("an hour before a change") << -3600000LL;
+    QTest::newRow("a millisecond before it") << -1LL;
+    QTest::newRow("at the change") << 0LL;
+    QTest::newRow("a quarter of an hour after it") << 900000LL;
+    QTest::newRow("an hour after it") << 3600000LL;
+}
+
+void TestTimeText::offsetsAsLookedUp()
+{
+    QFETCH(qint64, fromChange);
+    // This year's changes of the zone's offset; a zone without any, the middle of the year.
+    QVector<qint64> changes;
+    const QDateTime yearStart(QDate(QDate::currentDate().year(), 1, 1), QTime(0, 0), Qt::UTC);
+    for (QTimeZone::OffsetData change = QTimeZone::systemTimeZone().nextTransition(yearStart);
+         change.atUtc.isValid() && change.atUtc < yearStart.addYears(1);
+         change = QTimeZone::systemTimeZone().nextTransition(change.atUtc))
+        changes << change.atUtc.toMSecsSinceEpoch();
+    if (changes.isEmpty())
+        changes << yearStart.addMonths(6).toMSecsSinceEpoch();
+    // Each change twice: first looked up, then from what was kept.
+    for (const qint64 change : changes + changes) {
+        const qint64 instant = change + fromChange;
+        QCOMPARE(ObjectText::utcOffsetAt(instant), QDateTime::fromMSecsSinceEpoch(instant).offsetFromUtc());
+    }
 }
 
 QTEST_MAIN(TestTimeText)

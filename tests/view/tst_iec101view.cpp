@@ -1,5 +1,5 @@
-// The view on its own, without a slave: its settings store, the port list and how it
-// paints inside a host.
+// The view on its own, without a slave: its settings store, the port list, how it
+// paints inside a host, and its exports.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -50,6 +50,10 @@ private Q_SLOTS:
     void settingsDialogStoresAndRestores();
     void extraPortsFollowTheirPaths();
     void styleSheetPaintsBackground();
+    void exportFromContextMenu_data();
+    void exportFromContextMenu();
+    void exportErrors_data();
+    void exportErrors();
 
 private:
     ScratchSettings scratch{QStringLiteral("tst_iec101view")};
@@ -131,6 +135,75 @@ void TestIec101View::styleSheetPaintsBackground()
     // The host is grabbed: grabbing the view itself would fill in its palette anyway.
     const QPoint corner = styled->mapTo(&host, QPoint(2, 2));
     QCOMPARE(host.grab().toImage().pixelColor(corner), QColor(10, 200, 30));
+}
+
+void TestIec101View::exportFromContextMenu_data()
+{
+    QTest::addColumn<QByteArray>("action");
+    QTest::addColumn<QString>("file"); // in a scratch folder
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("notice");
+    const QByteArray log("Time,Type,Type ID,Address,Value,Quality,Spontaneous\r\n");
+    const QByteArray table("Address,Value,Quality\r\n");
+    QTest::newRow("event log") << QByteArray("exportLogAction") << "log.csv" << log << "";
+    QTest::newRow("Single table") << QByteArray("singleExportAction") << "single.csv" << table << "";
+    QTest::newRow("Intergrated total table") << QByteArray("totalExportAction") << "total.csv" << table << "";
+    QTest::newRow("a missing folder is named in a message")
+        << QByteArray("doubleExportAction") << "missing/double.csv" << QByteArray()
+        << "Cannot write %1: No such file or directory";
+}
+
+void TestIec101View::exportFromContextMenu()
+{
+    QFETCH(QByteArray, action);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, notice);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(file);
+    ViewDriver driver;
+    driver.exportCsv(action.constData(), path);
+    QFile exported(path);
+    QCOMPARE(exported.open(QIODevice::ReadOnly) ? exported.readAll() : QByteArray(), written);
+    QCOMPARE(driver.notices, notice.isEmpty() ? QStringList() : QStringList(notice.arg(path)));
+}
+
+void TestIec101View::exportErrors_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("a folder") << QDir::tempPath() << "Cannot write %1: Is a directory";
+    QTest::newRow("a full disk") << "/dev/full"
+                                 << "Cannot write %1: No space left on device";
+    QTest::newRow("a device not open for writing") << ""
+                                                   << "The file is not open for writing.";
+}
+
+void TestIec101View::exportErrors()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, error);
+    Iec101View view;
+    QBuffer closed;
+    const auto exportLog = [&] {
+        return path.isEmpty() ? view.exportEventLog(&closed) : view.exportEventLog(path);
+    };
+    const auto exportTable = [&] {
+        using Table = Iec101View::ResponseTable;
+        return path.isEmpty() ? view.exportTable(Table::Measured, &closed)
+                              : view.exportTable(Table::Measured, path);
+    };
+    QVERIFY(!exportLog());
+    QCOMPARE(view.exportErrorString(), error.arg(path));
+    QVERIFY(!exportTable());
+    QCOMPARE(view.exportErrorString(), error.arg(path));
+
+    // A later export that succeeds leaves no error behind.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(view.exportTable(Iec101View::ResponseTable::IntegratedTotal, &buffer));
+    QCOMPARE(buffer.data(), QByteArray("Address,Value,Quality\r\n"));
+    QVERIFY(view.exportErrorString().isEmpty());
 }
 
 QTEST_MAIN(TestIec101View)

@@ -1,9 +1,11 @@
 #include "viewdriver.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -37,6 +39,14 @@ ViewDriver::ViewDriver(QWidget* operated, QObject* parent) : QObject(parent), op
 
 void ViewDriver::answerNotice()
 {
+    // A file dialog of an export is answered with the file chosen for it.
+    auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (fileDialog && fileDialog->isVisible() && !exportFile.isEmpty()) {
+        fileDialog->selectFile(exportFile);
+        exportFile.clear();
+        static_cast<QDialog*>(fileDialog)->accept(); // as the Save button does
+        return;
+    }
     // The notice runs its own event loop, which keeps this timer going.
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
@@ -44,6 +54,13 @@ void ViewDriver::answerNotice()
     notices << box->text();
     noticeTimes << started.elapsed();
     box->button(QMessageBox::Ok)->click();
+}
+
+void ViewDriver::exportCsv(const char* actionName, const QString& path)
+{
+    exportFile = path;
+    widget<QAction>(actionName)->trigger();
+    exportFile.clear();
 }
 
 void ViewDriver::applySettings(const QStringList& values)

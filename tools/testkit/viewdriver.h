@@ -2,7 +2,7 @@
 // widgets, found by object name, the way an operator would: settings dialog, port selection, Connect and
 // Disconnect, or all of it at once for a simulated slave on a line. It also answers the modal notices the
 // view raises, and records their texts and the time each appeared (milliseconds on clock(), which starts with
-// the driver).
+// the driver); the file dialog of an export it answers with the file it was told.
 #ifndef IEC101_VIEWDRIVER_H
 #define IEC101_VIEWDRIVER_H
 
@@ -48,6 +48,8 @@ public:
     void choosePort(const QString& name);
     void clickConnect();
     void clickDisconnect();
+    // Picks an "Export CSV..." entry (the action of that name) and chooses path in its file dialog.
+    void exportCsv(const char* actionName, const QString& path);
 
     QString status() const;
     bool connectEnabled() const;
@@ -72,6 +74,7 @@ private:
     QWidget* operatedView;
     QElapsedTimer started;
     QTimer noticeWatch;
+    QString exportFile;
 };
 
 #endif // IEC101_VIEWDRIVER_H

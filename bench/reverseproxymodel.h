@@ -3,6 +3,7 @@
 
 #include <QAbstractProxyModel>
 
+// (The event log's reversing proxy before its own model, kept for bench_eventlog's reference.)
 // Shows the rows of a flat (table-like) source model in reverse order, so a log
 // can append at the end of its model and still show the newest row on top.
 // Appending keeps the source model's own bookkeeping cheap: inserting at row 0 of
