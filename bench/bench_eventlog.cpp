@@ -22,22 +22,12 @@
 #include "eventview.h"
 #include "eventviewbefore.h"
 
+#include "residentmemory.h"
+
 namespace {
 
 constexpr int kFirstMeasure = 100000;
 constexpr int kBatch = 5;
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // Time-tagged single points on a thousand addresses, as a busy station reports them.
 InfoObject event(int i)

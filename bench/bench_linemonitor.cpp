@@ -22,23 +22,12 @@
 #include "framebuilder.h"
 #include "linemonitor.h"
 
+#include "residentmemory.h"
+
 namespace {
 
 constexpr int kFramesPerTick = 40; // 200 frames/s at one batch per 200 ms tick
 constexpr qint64 kTickUs = 200000;
-
-// Resident set size in KiB, from /proc/self/status.
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 // A busy line: half idle polling, half class 1 requests answered with 10 single points.
 QVector<LineFrame> batch(qint64 tick)
@@ -122,7 +111,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int ticks = argc > 1 ? std::max(10, QByteArray(argv[1]).toInt()) : 500;
 
-    const long rssStart = residentKiB();
+    const qint64 rssStart = residentKiB();
     iec101::LineMonitor monitor;
     monitor.resize(1400, 360);
     monitor.show();
@@ -136,7 +125,7 @@ int main(int argc, char** argv)
         monitor.addFrames(batch(tick++), 0);
     QCoreApplication::processEvents();
     const double fillMs = fill.nsecsElapsed() / 1e6;
-    const long rssFull = residentKiB();
+    const qint64 rssFull = residentKiB();
 
     std::printf("Line monitor, %d frames per batch (200 frames/s at a 200 ms tick), %d ticks each, table at "
                 "%d frames\n",
@@ -161,9 +150,10 @@ int main(int argc, char** argv)
     while (tick * kFramesPerTick < 6 * iec101::LineMonitor::kMaxFrames)
         monitor.addFrames(batch(tick++), 0);
     QCoreApplication::processEvents();
-    const long rssAfter = residentKiB();
+    const qint64 rssAfter = residentKiB();
     std::printf("  filling the empty table to %d frames: %.0f ms\n", iec101::LineMonitor::kMaxFrames, fillMs);
-    std::printf("  resident memory: %ld KiB at start, +%ld KiB at the limit, +%ld KiB after %lld frames\n",
-                rssStart, rssFull - rssStart, rssAfter - rssStart, tick * kFramesPerTick);
+    std::printf("  resident memory: %lld KiB at start, +%lld KiB at the limit, +%lld KiB after %lld frames\n",
+                static_cast<long long>(rssStart), static_cast<long long>(rssFull - rssStart),
+                static_cast<long long>(rssAfter - rssStart), static_cast<long long>(tick * kFramesPerTick));
     return 0;
 }
