@@ -35,6 +35,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -93,7 +94,7 @@ void installQuitOnSignal(QObject* context)
 
 // Presses a button of the command panel every period, as an operator would; prepare
 // sets the panel up before each press. False if the panel has no such button.
-bool pressEvery(iec101::Iec101View* view, const char* button, double seconds,
+bool pressEvery(iec101::Iec101View* view, const char* button, int intervalMs,
                 const std::function<void()>& prepare)
 {
     auto* target = view->findChild<QPushButton*>(QLatin1String(button));
@@ -104,16 +105,20 @@ bool pressEvery(iec101::Iec101View* view, const char* button, double seconds,
         prepare();
         target->click();
     });
-    timer->start(int(seconds * 1000));
+    timer->start(intervalMs);
     return true;
 }
 
-// A period in seconds from an option, or -1 if it is not a positive number.
-double seconds(const QCommandLineParser& parser, const QCommandLineOption& option)
+// A period given in seconds as milliseconds for a timer, or -1 if it is not a number of at
+// least one millisecond that a timer can hold (about 24 days): a zero interval would press
+// a button on every pass of the event loop, and a larger one would wrap around.
+int milliseconds(const QCommandLineParser& parser, const QCommandLineOption& option, double least = 0.001)
 {
     bool ok = false;
     const double value = parser.value(option).toDouble(&ok);
-    return ok && value > 0 ? value : -1;
+    if (!ok || !(value >= least) || value > std::numeric_limits<int>::max() / 1000.0)
+        return -1;
+    return int(value * 1000);
 }
 
 // File > Export entries: each asks for a file and reports the outcome on the status bar.
@@ -210,17 +215,16 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     for (const QCommandLineOption* option : {&interrogationOption, &clockSyncOption, &quitOption}) {
-        if (parser.isSet(*option) && seconds(parser, *option) < 0) {
-            std::fprintf(stderr, "iec101-host: --%s needs a positive number of seconds\n",
+        if (parser.isSet(*option) && milliseconds(parser, *option) < 0) {
+            std::fprintf(stderr, "iec101-host: --%s needs a number of seconds from 0.001 to 2147483\n",
                          qPrintable(option->names().first()));
             return 2;
         }
     }
 
-    bool ok = false;
-    const double after = parser.value(afterOption).toDouble(&ok);
-    if (!ok || after < 0) {
-        std::fprintf(stderr, "iec101-host: --after needs a number of seconds\n");
+    const int afterMs = milliseconds(parser, afterOption, 0);
+    if (afterMs < 0) {
+        std::fprintf(stderr, "iec101-host: --after needs a number of seconds from 0 to 2147483\n");
         return 2;
     }
 
@@ -269,25 +273,25 @@ int main(int argc, char* argv[])
     if (parser.isSet(interrogationOption)) {
         auto* general = view->findChild<QRadioButton*>(QStringLiteral("generalInterrogationRadio"));
         pressed =
-            pressEvery(view, "interrogationSendButton", seconds(parser, interrogationOption), [general] {
+            pressEvery(view, "interrogationSendButton", milliseconds(parser, interrogationOption), [general] {
                 if (general)
                     general->click();
             });
     }
     if (parser.isSet(clockSyncOption)) {
         auto* broadcast = view->findChild<QCheckBox*>(QStringLiteral("broadcastCheckBox"));
-        pressed =
-            pressed && pressEvery(view, "timeSyncSendButton", seconds(parser, clockSyncOption), [broadcast] {
-                if (broadcast)
-                    broadcast->setChecked(false);
-            });
+        pressed = pressed &&
+                  pressEvery(view, "timeSyncSendButton", milliseconds(parser, clockSyncOption), [broadcast] {
+                      if (broadcast)
+                          broadcast->setChecked(false);
+                  });
     }
     if (!pressed) {
         std::fprintf(stderr, "iec101-host: the command panel has no such button\n");
         return 1;
     }
     if (parser.isSet(quitOption))
-        QTimer::singleShot(int(seconds(parser, quitOption) * 1000), &app, &QCoreApplication::quit);
+        QTimer::singleShot(milliseconds(parser, quitOption), &app, &QCoreApplication::quit);
 
     if (parser.isSet(portOption)) {
         const QString port = parser.value(portOption);
@@ -297,7 +301,7 @@ int main(int argc, char* argv[])
     int result = 0;
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
-        QTimer::singleShot(int(after * 1000), &window, [&window, &result, file] {
+        QTimer::singleShot(afterMs, &window, [&window, &result, file] {
             if (!window.grab().save(file, "PNG")) {
                 std::fprintf(stderr, "iec101-host: cannot write %s\n", qPrintable(file));
                 result = 1;

@@ -261,6 +261,8 @@ void Iec101Network::doDisconnect()
         serialPort = nullptr;
         Q_EMIT linkLayerStateChangedSignal(QStringLiteral("Disconnected"));
     }
+    // No tick follows: the last frames (often the ones that explain the end) go now.
+    handOverLineFrames();
 }
 
 void Iec101Network::timerPollingTimeOutHandler()
@@ -366,6 +368,9 @@ void Iec101Network::handOverLineFrames()
 void Iec101Network::lineFramesTaken()
 {
     lineFramesOutstanding = false;
+    // While connected the next tick hands over the rest; after a disconnect nothing would.
+    if (!master)
+        handOverLineFrames();
 }
 
 void Iec101Network::dataReceived(const QVector<InfoObject>& objects)
