@@ -103,10 +103,12 @@ void verifyCapture(const QVector<Record>& records, const QStringList& expected)
     int from = 0;
     for (const QString& step : expected) {
         const int at = texts.indexOf(step, from);
-        QVERIFY2(at >= 0, qPrintable(QStringLiteral("%1 missing after record %2 in:\n%3")
+        // The records from there on (a whole session does not fit into one message).
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("%1 missing after record %2 of %3, which are:\n%4")
                                          .arg(step)
                                          .arg(from)
-                                         .arg(texts.join(QLatin1Char('\n')))));
+                                         .arg(texts.size())
+                                         .arg(texts.mid(from).join(QLatin1Char('|')))));
         from = at + 1;
     }
 }
@@ -163,12 +165,17 @@ void TestLineCapture::viewRecordsASession()
     // Object 3 starts open, so Close is offered once its state has been read.
     driver.widget<QComboBox>("controlObjectCombo")->setCurrentIndex(3);
     QTRY_VERIFY_WITH_TIMEOUT(driver.widget<QPushButton>("closeButton")->isEnabled(), kLong);
+    const int readsBefore = slave.received(C_RD_NA_1).size();
     driver.widget<QPushButton>("closeButton")->click();
     QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_DC_NA_1).size(), 2, kLong);
-    QTest::qWait(1000); // the execute's confirmation and termination, and the read-back
-    // Disconnected at once: the clock sync's frames never meet another polling tick, and
-    // the record must still end with them.
+    // Half a second after the command the view reads the switch back; its answer ends it,
+    // so the engine is idle for what follows.
+    QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_RD_NA_1).size(), readsBefore + 1, kLong);
+    QTest::qWait(300);
+    // Disconnected as soon as the clock sync is on the line: its frames mostly meet no
+    // further polling tick, and the record must still hold them.
     driver.widget<QPushButton>("timeSyncSendButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(slave.received(C_CS_NA_1).size(), 1, kLong);
     driver.clickDisconnect();
     QTRY_COMPARE_WITH_TIMEOUT(driver.status(), QStringLiteral("Disconnected"), kLong);
     QTest::qWait(300);
