@@ -18,6 +18,8 @@
 #include "enginefixture.h"
 #include "linerelay.h"
 
+using namespace iec101;
+
 #ifndef BENCH_VARIANT
 #define BENCH_VARIANT "current"
 #endif

@@ -12,6 +12,8 @@
 
 #include <cs101_information_objects.h>
 
+using namespace iec101;
+
 namespace {
 
 constexpr int headerSize = 6; // type, VSQ, cause, originator, common address (2)

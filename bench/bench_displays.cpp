@@ -5,6 +5,8 @@
 
 #include "responseview.h"
 
+using namespace iec101;
+
 namespace {
 
 QVector<InfoObject> measuredRun(int count, float value)

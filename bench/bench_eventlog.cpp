@@ -24,6 +24,8 @@
 
 #include "residentmemory.h"
 
+using namespace iec101;
+
 namespace {
 
 constexpr int kFirstMeasure = 100000;

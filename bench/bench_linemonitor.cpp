@@ -24,6 +24,8 @@
 
 #include "residentmemory.h"
 
+using namespace iec101;
+
 namespace {
 
 constexpr int kFramesPerTick = 40; // 200 frames/s at one batch per 200 ms tick

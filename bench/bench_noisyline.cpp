@@ -18,6 +18,8 @@
 #include "enginefixture.h"
 #include "linerelay.h"
 
+using namespace iec101;
+
 namespace {
 
 constexpr int kBaud = 9600;

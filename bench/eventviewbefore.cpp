@@ -12,6 +12,8 @@
 #include "objecttext.h"
 #include "reverseproxymodel.h"
 
+using namespace iec101;
+
 namespace {
 
 // The time text as it was made: the offset now and the offset then, each a local-time

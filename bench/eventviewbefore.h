@@ -18,7 +18,7 @@ public:
     explicit EventViewBefore(QWidget* parent = nullptr);
     ~EventViewBefore() override;
 
-    void addEvent(const InfoObject& object);
+    void addEvent(const iec101::InfoObject& object);
     void clearEvents();
 
 private:

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+namespace iec101 {
+
 namespace {
 
 // Flag order of the combo boxes, their settings keys and fields of the record.
@@ -147,3 +149,5 @@ void SerialDialog::rejectClicked()
     });
     reject();
 }
+
+} // namespace iec101

@@ -13,6 +13,8 @@
 class QComboBox;
 class QVBoxLayout;
 
+namespace iec101 {
+
 // Picks baud rate, data bits, parity and stop bits from the engine's enumerations,
 // keeps the chosen numbers in a SerialParam and persists the key names in the
 // settings group named after the parent's object name.
@@ -54,5 +56,7 @@ private:
     QStringList settingsKeys;
     QList<QMetaEnum> metaEnums;
 };
+
+} // namespace iec101
 
 #endif // IEC101_SERIALDIALOG_H

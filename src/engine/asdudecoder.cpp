@@ -2,6 +2,8 @@
 
 #include <cs101_information_objects.h>
 
+namespace iec101 {
+
 namespace {
 
 // Causes under which the slave reports data unasked: spontaneous, initialised, and
@@ -392,3 +394,5 @@ QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& 
     }
     return objects;
 }
+
+} // namespace iec101

@@ -8,6 +8,8 @@
 
 #include <iec60870_common.h>
 
+namespace iec101 {
+
 // Turning received ASDUs into InfoObject records. Everything here must hold up
 // against whatever a slave puts on the line: the library version we build on
 // trusts the element count of an ASDU, so the count is checked against the
@@ -33,5 +35,7 @@ void decodeInformationObject(InformationObject io, int typeId, InfoObject& objec
 // outside 1..3, or a payload shorter than the declared elements need; elements
 // that the library cannot build are skipped. masterClock as above.
 QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& masterClock = QDateTime());
+
+} // namespace iec101
 
 #endif // IEC101_ASDUDECODER_H

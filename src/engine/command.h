@@ -3,6 +3,8 @@
 
 #include <QMetaType>
 
+namespace iec101 {
+
 // Selects a command that the operator (or the engine itself) sends to the slave.
 // Every command carries a QVector<int> of parameters:
 //   Read {IOA}, Interrogation {QOI}, CounterInterrogation {QCC},
@@ -18,6 +20,8 @@ enum CommandType {
 };
 } // namespace Command
 
-Q_DECLARE_METATYPE(Command::CommandType)
+} // namespace iec101
+
+Q_DECLARE_METATYPE(iec101::Command::CommandType)
 
 #endif // IEC101_COMMAND_H

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <charconv>
 
+namespace iec101 {
+
 namespace {
 
 QString fieldText(const QVariant& value)
@@ -120,3 +122,5 @@ bool CsvWriter::writeRecord(const QStringList& fields)
     ++records;
     return true;
 }
+
+} // namespace iec101

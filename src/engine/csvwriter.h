@@ -8,6 +8,8 @@
 class QDateTime;
 class QIODevice;
 
+namespace iec101 {
+
 // Writes tables as comma-separated values the way RFC 4180 has them: UTF-8 without a
 // byte order mark, one record per line ended by CR LF, a field in double quotes when it
 // holds a comma, a double quote, CR or LF, with its double quotes doubled. The first
@@ -41,5 +43,7 @@ private:
     qint64 records = 0;
     QString error;
 };
+
+} // namespace iec101
 
 #endif // IEC101_CSVWRITER_H

@@ -8,6 +8,8 @@
 #include "objecttext.h"
 #include "protocolsettings.h"
 
+namespace iec101 {
+
 namespace {
 
 constexpr quint8 kSingleCharacter = 0xE5;
@@ -155,7 +157,6 @@ bool readAsdu(FrameSummary& s, const QByteArray& octets, int from, int size,
 
 FrameSummary::Layout FrameSummary::Layout::fromSettings(const int* settings)
 {
-    using namespace iec101;
     const int* values = settings ? settings : kDefaultProtocolSettings.data();
     const auto clamp = [](int size, int low, int high) {
         return std::max(low, std::min(size, high));
@@ -271,3 +272,5 @@ QString FrameSummary::text() const
     line += objectCount == 1 ? QStringLiteral(", 1 object") : QStringLiteral(", %1 objects").arg(objectCount);
     return line;
 }
+
+} // namespace iec101

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace iec101 {
+
 // What one FT1.2 frame of the line says, taken apart octet by octet for the line
 // monitor: frame kind, link control field and address, and for user data the ASDU
 // header, first object address and number of objects. Nothing is read beyond the
@@ -63,5 +65,7 @@ public:
     int objectCount = 0;
     int firstObjectAddress = -1; // -1 without objects
 };
+
+} // namespace iec101
 
 #endif // IEC101_FRAMESUMMARY_H

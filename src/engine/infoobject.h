@@ -11,6 +11,8 @@
 // pull the library's headers into a host application.
 typedef struct sInformationObject* InformationObject;
 
+namespace iec101 {
+
 // One decoded information object out of one received ASDU. ObjectText renders it.
 //   value       the element's value: bool (single points), int (double points, step
 //               positions, scaled values, counter readings, protection event states,
@@ -53,7 +55,9 @@ struct IEC101VIEW_EXPORT InfoObject
     quint16 extra = 0;
 };
 
-Q_DECLARE_METATYPE(InfoObject)
-Q_DECLARE_METATYPE(QVector<InfoObject>)
+} // namespace iec101
+
+Q_DECLARE_METATYPE(iec101::InfoObject)
+Q_DECLARE_METATYPE(QVector<iec101::InfoObject>)
 
 #endif // IEC101_INFOOBJECT_H

@@ -5,6 +5,8 @@
 #include <QMetaType>
 #include <QVector>
 
+namespace iec101 {
+
 // One frame as it crossed the serial line, in either direction, exactly as the link
 // layer sent or received it (corrupted frames included), with the wall-clock time it
 // was handed over. The engine collects these for the line monitor and the capture file.
@@ -15,7 +17,9 @@ struct LineFrame
     QByteArray octets;
 };
 
-Q_DECLARE_METATYPE(LineFrame)
-Q_DECLARE_METATYPE(QVector<LineFrame>)
+} // namespace iec101
+
+Q_DECLARE_METATYPE(iec101::LineFrame)
+Q_DECLARE_METATYPE(QVector<iec101::LineFrame>)
 
 #endif // IEC101_LINEFRAME_H

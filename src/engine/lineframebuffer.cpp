@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace iec101 {
+
 void LineFrameBuffer::append(const unsigned char* octets, int size, bool sent)
 {
     if (!octets || size <= 0)
@@ -28,3 +30,5 @@ QVector<LineFrame> LineFrameBuffer::take(int* droppedSinceLastTake)
     batch.swap(frames);
     return batch;
 }
+
+} // namespace iec101

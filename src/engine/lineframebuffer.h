@@ -5,6 +5,8 @@
 
 #include "lineframe.h"
 
+namespace iec101 {
+
 // The frames the engine has seen on the line and not yet handed to the GUI thread.
 // Bounded: once it holds kCapacity frames, newer ones are counted and dropped, so a
 // GUI that stops taking batches cannot make the engine's memory grow.
@@ -23,5 +25,7 @@ private:
     QVector<LineFrame> frames;
     int dropped = 0;
 };
+
+} // namespace iec101
 
 #endif // IEC101_LINEFRAMEBUFFER_H

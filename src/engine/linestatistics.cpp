@@ -7,6 +7,8 @@
 #include "framesummary.h"
 #include "objecttext.h"
 
+namespace iec101 {
+
 namespace {
 
 constexpr qint64 kRateWindowUs = 5000000;
@@ -161,3 +163,5 @@ QString LineStatistics::text(qint64 nowUs) const
             QStringLiteral("; answer to %1 arriving: %2 objects so far").arg(pending).arg(progressObjects);
     return line;
 }
+
+} // namespace iec101

@@ -8,6 +8,8 @@
 
 #include "lineframe.h"
 
+namespace iec101 {
+
 class FrameSummary;
 
 // Running figures of a serial line, worked out from the frames that cross it: frames
@@ -60,5 +62,7 @@ private:
     int progressObjects = 0;
     qint64 progressActivityUs = 0;
 };
+
+} // namespace iec101
 
 #endif // IEC101_LINESTATISTICS_H

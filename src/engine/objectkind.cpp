@@ -2,6 +2,8 @@
 
 #include <iec60870_common.h>
 
+namespace iec101 {
+
 namespace ObjectKind {
 
 Kind kindOf(int typeId)
@@ -47,3 +49,5 @@ bool isMonitoring(int typeId)
 }
 
 } // namespace ObjectKind
+
+} // namespace iec101

@@ -1,3 +1,5 @@
+
+namespace iec101 {
 #ifndef IEC101_OBJECTKIND_H
 #define IEC101_OBJECTKIND_H
 
@@ -22,5 +24,7 @@ Kind kindOf(int typeId);
 bool isMonitoring(int typeId);
 
 } // namespace ObjectKind
+
+} // namespace iec101
 
 #endif // IEC101_OBJECTKIND_H

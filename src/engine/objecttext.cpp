@@ -6,6 +6,8 @@
 
 #include <iec60870_common.h>
 
+namespace iec101 {
+
 namespace {
 
 struct Flag
@@ -249,3 +251,5 @@ QString timeText(const QVariant& timestamp)
 }
 
 } // namespace ObjectText
+
+} // namespace iec101

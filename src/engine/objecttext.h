@@ -7,6 +7,8 @@
 
 #include "infoobject.h"
 
+namespace iec101 {
+
 // How a received object reads on screen and in exported files. The event log, the
 // response tables and the command panel all take their texts from here, so an
 // object reads the same wherever it appears.
@@ -61,5 +63,7 @@ QDateTime slaveDateTime(const QVariant& timestamp);
 QString timeText(const QVariant& timestamp);
 
 } // namespace ObjectText
+
+} // namespace iec101
 
 #endif // IEC101_OBJECTTEXT_H

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+namespace iec101 {
+
 namespace {
 
 constexpr quint32 kMagic = 0xa1b2c3d4; // microsecond time stamps
@@ -104,3 +106,5 @@ bool PcapWriter::fail(const QString& what)
     file.close();
     return false;
 }
+
+} // namespace iec101

@@ -7,6 +7,8 @@
 
 #include "lineframe.h"
 
+namespace iec101 {
+
 // Writes line frames to a classic pcap file that Wireshark reads as a serial-line
 // capture: link type 250 (LINKTYPE_RTAC_SERIAL), each record a 12-octet header
 // (big-endian seconds and microseconds, event type 1 sent / 2 received, control-line
@@ -37,5 +39,7 @@ private:
     QString error;
     quint64 records = 0;
 };
+
+} // namespace iec101
 
 #endif // IEC101_PCAPWRITER_H

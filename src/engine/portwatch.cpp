@@ -9,6 +9,8 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+
+namespace iec101 {
 #endif
 
 PortWatch::PortWatch(const QString& name) : portName(name)
@@ -69,3 +71,5 @@ bool PortWatch::available()
     checked = true;
     return lastListed;
 }
+
+} // namespace iec101

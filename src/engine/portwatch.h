@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace iec101 {
+
 // Where the serial port an operator picked lives, and whether it is still there.
 //
 // A name from the system's port list (ttyUSB0, COM12) opens at the system location Qt
@@ -42,5 +44,7 @@ private:
     Node lastNode;
     bool lastListed = false;
 };
+
+} // namespace iec101
 
 #endif // IEC101_PORTWATCH_H

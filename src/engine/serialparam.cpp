@@ -1,5 +1,7 @@
 #include "serialparam.h"
 
+namespace iec101 {
+
 SerialParam::SerialParam(QObject* parent) : QObject(parent) {}
 
 SerialParam::SerialParam(const SerialParam& other)
@@ -18,3 +20,5 @@ SerialParam& SerialParam::operator=(const SerialParam& other)
 }
 
 SerialParam::~SerialParam() = default;
+
+} // namespace iec101

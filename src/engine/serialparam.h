@@ -7,6 +7,8 @@
 
 #include "iec101view_export.h"
 
+namespace iec101 {
+
 // The serial line settings handed to the engine on connect. A QObject for the
 // meta-object system, but copied by value: a copy has no parent and no connections.
 // The numeric fields hold values of the engine's BaudRate, DataBits, Parity
@@ -27,6 +29,8 @@ public:
     qint32 stopBits = 0;
 };
 
-Q_DECLARE_METATYPE(SerialParam)
+} // namespace iec101
+
+Q_DECLARE_METATYPE(iec101::SerialParam)
 
 #endif // IEC101_SERIALPARAM_H

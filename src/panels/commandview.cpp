@@ -14,7 +14,18 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "metatypes.h"
 #include "objecttext.h"
+
+// The switch icons are compiled into the widgets layer. Built into the shared library
+// they register themselves; a program that links the layer statically (the tests) must
+// ask for them. Registering twice is harmless. Outside any namespace, as Qt requires.
+static void registerIcons()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace iec101 {
 
 namespace {
 
@@ -36,17 +47,11 @@ template <typename W> W* named(W* widget, const char* name)
 
 } // namespace
 
-// The switch icons are compiled into the widgets layer. Built into the shared library
-// they register themselves; a program that links the layer statically (the tests) must
-// ask for them. Registering twice is harmless. Outside any namespace, as Qt requires.
-static void registerIcons()
-{
-    Q_INIT_RESOURCE(icons);
-}
-
 CommandView::CommandView(QWidget* parent) : QWidget(parent)
 {
     registerIcons();
+    // Its signal spells the command type by the name the engine registers.
+    registerMetaTypes();
     setObjectName(QStringLiteral("commandView"));
     repeatTimer.setObjectName(QStringLiteral("repeatTimer"));
     repeatCheckBox.setObjectName(QStringLiteral("repeatCheckBox"));
@@ -374,3 +379,5 @@ void CommandView::resetState()
     // The field is narrower than this text: show its beginning, not its end.
     localRemoteEdit->setCursorPosition(0);
 }
+
+} // namespace iec101

@@ -18,6 +18,10 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 
+class TestCommandView;
+
+namespace iec101 {
+
 // The operator's command console: read, interrogation, single and double commands
 // and clock synchronisation. Turns clicks into requestSendCommand() and derives the
 // station's local/remote mode and the selected switching device's state from the
@@ -63,7 +67,7 @@ private Q_SLOTS:
     void controlObjectChanged();
 
 private:
-    friend class TestCommandView;
+    friend class ::TestCommandView;
 
     void makeReadGroup();
     void makeInterrogationGroup();
@@ -113,5 +117,7 @@ private:
     QCheckBox broadcastCheckBox;
     QLineEdit repeatMinutesEdit;
 };
+
+} // namespace iec101
 
 #endif // IEC101_COMMANDVIEW_H

@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+namespace iec101 {
+
 namespace CsvExport {
 
 bool toFile(const QString& path, const Writer& write, QString* errorString)
@@ -43,3 +45,5 @@ void toChosenFile(QWidget* parent, const QString& suggestedName, const Writer& w
 }
 
 } // namespace CsvExport
+
+} // namespace iec101

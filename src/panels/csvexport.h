@@ -8,6 +8,8 @@
 class QIODevice;
 class QWidget;
 
+namespace iec101 {
+
 // Writing a panel's table to a CSV file: to a path a host names (the view's export
 // functions), or to a file the operator picks (the panels' "Export CSV..." entries).
 namespace CsvExport {
@@ -25,5 +27,7 @@ bool toFile(const QString& path, const Writer& write, QString* errorString);
 void toChosenFile(QWidget* parent, const QString& suggestedName, const Writer& write);
 
 } // namespace CsvExport
+
+} // namespace iec101
 
 #endif // IEC101_CSVEXPORT_H

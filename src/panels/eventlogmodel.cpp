@@ -7,6 +7,8 @@
 #include "csvwriter.h"
 #include "objecttext.h"
 
+namespace iec101 {
+
 EventLogModel::EventLogModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 EventLogModel::Row EventLogModel::packed(const InfoObject& object)
@@ -204,3 +206,5 @@ Qt::ItemFlags EventLogModel::flags(const QModelIndex& index) const
     const Qt::ItemFlags base = QAbstractTableModel::flags(index);
     return index.isValid() ? base | Qt::ItemNeverHasChildren : base;
 }
+
+} // namespace iec101

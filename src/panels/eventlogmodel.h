@@ -12,6 +12,8 @@
 
 class QIODevice;
 
+namespace iec101 {
+
 // The rows of the event log, newest first: time, type, address and value of every
 // object it is given, without a limit. Each is kept in 20 octets (the time tag as an
 // instant, type, address, the value's bits, quality, extra, whether it was spontaneous),
@@ -76,5 +78,7 @@ private:
     std::vector<std::unique_ptr<Row[]>> blocks;
     int count = 0;
 };
+
+} // namespace iec101
 
 #endif // IEC101_EVENTLOGMODEL_H

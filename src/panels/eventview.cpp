@@ -9,6 +9,8 @@
 #include "csvexport.h"
 #include "eventlogmodel.h"
 
+namespace iec101 {
+
 EventView::EventView(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("eventView"));
@@ -67,3 +69,5 @@ bool EventView::exportCsv(QIODevice* device, QString* errorString) const
 {
     return eventModel->writeCsv(device, errorString);
 }
+
+} // namespace iec101

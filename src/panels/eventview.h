@@ -11,6 +11,8 @@ class QAction;
 class QGroupBox;
 class QIODevice;
 class QTreeView;
+
+namespace iec101 {
 class EventLogModel;
 
 // Log of the objects the slave reports unasked (spontaneous events, its end of
@@ -39,5 +41,7 @@ private:
     QTreeView* eventTree = nullptr;
     QAction* exportLogAction = nullptr;
 };
+
+} // namespace iec101
 
 #endif // IEC101_EVENTVIEW_H

@@ -3,6 +3,8 @@
 #include <QBrush>
 #include <QPainter>
 
+namespace iec101 {
+
 namespace {
 
 constexpr int kTextMargin = 4;
@@ -30,3 +32,5 @@ void FrameRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                       Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                       index.data(Qt::DisplayRole).toString());
 }
+
+} // namespace iec101

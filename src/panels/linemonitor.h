@@ -15,9 +15,10 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableView;
-class LineMonitorModel;
 
 namespace iec101 {
+
+class LineMonitorModel;
 
 // Every frame on the serial line as one table row (time, direction, summary, octets),
 // with pause, clear, a filter for idle polling and a line of statistics; it keeps the

@@ -7,6 +7,8 @@
 
 #include "framesummary.h"
 
+namespace iec101 {
+
 namespace {
 
 constexpr qint64 kDayUs = 86400LL * 1000000LL;
@@ -192,3 +194,5 @@ QVariant LineMonitorModel::headerData(int section, Qt::Orientation orientation, 
         return QVariant();
     }
 }
+
+} // namespace iec101

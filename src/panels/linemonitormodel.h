@@ -9,6 +9,8 @@
 
 #include "lineframe.h"
 
+namespace iec101 {
+
 // The frames of the line monitor's table, oldest first: time, direction, summary and
 // octets. Keeps at most `capacity` frames, dropping the oldest. It can hide idle
 // polling (a class 2 request and the slave's answer without data) without forgetting
@@ -59,5 +61,7 @@ private:
     quint64 firstSequence = 0; // sequence number of rows.front()
     std::deque<quint64> shown; // sequence numbers of the frames that are not idle
 };
+
+} // namespace iec101
 
 #endif // IEC101_LINEMONITORMODEL_H

@@ -27,6 +27,8 @@
 #include <algorithm>
 #include <memory>
 
+namespace iec101 {
+
 namespace {
 
 constexpr int kHighlightMs = 3000;
@@ -404,3 +406,5 @@ void ResponseView::updateObjects(const QVector<InfoObject>& objects)
     }
     startHighlightTimer();
 }
+
+} // namespace iec101

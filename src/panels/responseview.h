@@ -17,6 +17,8 @@ class QStandardItem;
 class QStandardItemModel;
 class QTableView;
 
+namespace iec101 {
+
 // Latest value of every monitored object in four tables (single points, double
 // points, measured values, integrated totals), each sorted by address. Interrogations
 // load the tables, reads and spontaneous objects update single rows with a
@@ -89,5 +91,7 @@ private:
     QStandardItemModel* highlightModel = nullptr;
     QVector<Highlight> pendingHighlights;
 };
+
+} // namespace iec101
 
 #endif // IEC101_RESPONSEVIEW_H

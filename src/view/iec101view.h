@@ -24,12 +24,12 @@ class QPaintEvent;
 class QPushButton;
 class QTimer;
 
+namespace iec101 {
+
 class CommandView;
 class EventView;
 class ResponseView;
 class SerialDialog;
-
-namespace iec101 {
 
 class Iec101Network;
 

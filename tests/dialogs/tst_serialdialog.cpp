@@ -8,6 +8,8 @@
 #include "iec101network.h"
 #include "serialdialog.h"
 
+using namespace iec101;
+
 namespace {
 
 const char* const Keys[] = {"BaudRate", "DataBits", "Parity", "StopBits"};

@@ -17,6 +17,8 @@
 #include "slavesimline.h"
 #include "viewdriver.h"
 
+using namespace iec101;
+
 using iec101::Iec101View;
 using iec101::LineMonitor;
 

@@ -11,6 +11,8 @@
 
 #include <cs101_information_objects.h>
 
+using namespace iec101;
+
 namespace {
 
 using Maker = std::function<InformationObject(int ioa)>;

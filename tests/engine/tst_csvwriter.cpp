@@ -6,6 +6,8 @@
 
 #include "csvwriter.h"
 
+using namespace iec101;
+
 class TestCsvWriter : public QObject
 {
     Q_OBJECT

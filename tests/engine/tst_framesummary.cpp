@@ -6,6 +6,8 @@
 #include "framebuilder.h"
 #include "framesummary.h"
 
+using namespace iec101;
+
 namespace {
 
 using FrameBuilder::octets;

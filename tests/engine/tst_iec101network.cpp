@@ -9,6 +9,8 @@
 #include "linerelay.h"
 #include "objecttext.h"
 
+using namespace iec101;
+
 using slavesim::CommandMode;
 Q_DECLARE_METATYPE(slavesim::CommandMode)
 namespace ioa = slavesim::ioa;

@@ -8,6 +8,8 @@
 #include "framesummary.h"
 #include "linestatistics.h"
 
+using namespace iec101;
+
 namespace {
 
 constexpr int kLong = 20000;

@@ -8,6 +8,8 @@
 #include "enginefixture.h"
 #include "linerelay.h"
 
+using namespace iec101;
+
 Q_DECLARE_METATYPE(LineNoise)
 namespace ioa = slavesim::ioa;
 

@@ -8,6 +8,8 @@
 #include "commandview.h"
 #include "iec101network.h"
 
+using namespace iec101;
+
 namespace {
 
 template <typename W = QWidget> W* child(CommandView& view, const char* name)

@@ -7,6 +7,8 @@
 
 #include "eventview.h"
 
+using namespace iec101;
+
 namespace {
 
 InfoObject object(int typeId, int address, const QVariant& value, quint8 quality = 0, quint16 extra = 0)

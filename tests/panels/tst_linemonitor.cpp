@@ -10,6 +10,8 @@
 #include "framebuilder.h"
 #include "linemonitor.h"
 
+using namespace iec101;
+
 using iec101::LineMonitor;
 
 namespace {

@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+using namespace iec101;
+
 namespace {
 
 InfoObject object(int typeId, int address, const QVariant& value = 1)

@@ -11,6 +11,8 @@
 #include "eventview.h"
 #include "objecttext.h"
 
+using namespace iec101;
+
 class TestTimeText : public QObject
 {
     Q_OBJECT

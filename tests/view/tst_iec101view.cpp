@@ -10,6 +10,8 @@
 #include "scratchsettings.h"
 #include "viewdriver.h"
 
+using namespace iec101;
+
 using iec101::Iec101View;
 
 namespace {

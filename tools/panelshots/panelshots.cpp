@@ -14,6 +14,8 @@
 #include "responseview.h"
 #include "serialdialog.h"
 
+using namespace iec101;
+
 namespace {
 
 InfoObject make(int typeId, int address, const QVariant& value, qint64 stamp = 0)

@@ -5,6 +5,8 @@
 #include "iec101network.h"
 #include "metatypes.h"
 
+using namespace iec101;
+
 QString commandName(Command::CommandType type)
 {
     static const char* const names[] = {"Read",   "Interrogation", "CounterInterrogation",

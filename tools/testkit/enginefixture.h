@@ -48,7 +48,7 @@ public:
     bool bringUp(int timeoutMs = 30000);
     // Hands the commands to the engine in one go, as if they had piled up before the worker
     // got to them: each finds the ones before it still pending, however fast the line answers.
-    void sendCommands(const QVector<QPair<Command::CommandType, QVector<int>>>& commands);
+    void sendCommands(const QVector<QPair<iec101::Command::CommandType, QVector<int>>>& commands);
     // Runs `call` on the engine's worker thread and waits until it has run.
     void runOnWorker(const std::function<void()>& call);
 
@@ -57,10 +57,10 @@ public:
     QStringList events;
     int countEvents(const QString& prefix) const;
     // Every object delivered spontaneously so far, in order.
-    QVector<InfoObject> spontaneousObjects() const;
-    QVector<InfoObject> lastRequested() const;
+    QVector<iec101::InfoObject> spontaneousObjects() const;
+    QVector<iec101::InfoObject> lastRequested() const;
     // Every frame the engine handed over, each batch taken at once as the view does.
-    QVector<LineFrame> lineFrames;
+    QVector<iec101::LineFrame> lineFrames;
     // Ticks of the engine's polling timer so far; pollingTick() follows each one right
     // after it has been handed to the engine.
     int ticks = 0;
@@ -79,14 +79,14 @@ Q_SIGNALS:
     void pollingTick();
 
     // Towards the engine, as from the view.
-    void doConnect(const SerialParam& param, const int* lastSettings);
+    void doConnect(const iec101::SerialParam& param, const int* lastSettings);
     void doDisconnect();
-    void sendCommand(Command::CommandType commandType, const QVector<int>& values);
+    void sendCommand(iec101::Command::CommandType commandType, const QVector<int>& values);
 
     // Mirrors of the engine's signals, delivered on the calling thread.
-    void spontaneousDataReady(const QVector<InfoObject>& objects);
-    void responseEnded(Command::CommandType commandType);
-    void requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType);
+    void spontaneousDataReady(const QVector<iec101::InfoObject>& objects);
+    void responseEnded(iec101::Command::CommandType commandType);
+    void requestedDataReady(const QVector<iec101::InfoObject>& objects, iec101::Command::CommandType commandType);
     void linkLayerStateChangedSignal(const QString& state);
     void setStatusBarMessage(const QString& text);
 
@@ -101,6 +101,6 @@ private:
 };
 
 // The command's name as the recorded events spell it ("Read", "ClockSync", ...).
-QString commandName(Command::CommandType type);
+QString commandName(iec101::Command::CommandType type);
 
 #endif // IEC101_ENGINEFIXTURE_H

@@ -3,6 +3,8 @@
 #include "linerelay.h"
 #include "ptypair.h"
 
+using namespace iec101;
+
 SlaveSimLine::SlaveSimLine(const slavesim::Config& config) : slaveConfig(config)
 {
     slaveConfig.parity = 'N';

@@ -36,7 +36,7 @@ public:
 
     // The port the master opens, and the settings that reach the slave through it.
     QString masterPort() const;
-    SerialParam serialParam() const;
+    iec101::SerialParam serialParam() const;
     iec101::ProtocolSettings settings() const;
     // The same six settings as an operator types them into the view's settings dialog.
     QStringList settingTexts() const;

@@ -18,6 +18,8 @@
 
 #include <cs101_information_objects.h>
 
+using namespace iec101;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1 || size > 512)

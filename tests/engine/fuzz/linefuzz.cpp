@@ -15,6 +15,8 @@
 #include "asdumutator.h"
 #include "enginefixture.h"
 
+using namespace iec101;
+
 namespace ioa = slavesim::ioa;
 
 namespace {
