@@ -17,6 +17,7 @@ install(TARGETS Iec101View
 install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/view/iec101view.h
     ${CMAKE_CURRENT_BINARY_DIR}/iec101view_export.h
+    ${CMAKE_CURRENT_BINARY_DIR}/iec101engine_export.h
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/command.h
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/serialparam.h
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/infoobject.h

@@ -130,6 +130,27 @@ QVariant timeTag(InformationObject io, int typeId, const QDateTime& clock)
 
 } // namespace
 
+bool readAsduHeader(CS101_ASDU asdu, int sizeOfIOA, AsduHeader& header)
+{
+    if (!asdu)
+        return false;
+    header.typeId = CS101_ASDU_getTypeID(asdu);
+    header.cause = CS101_ASDU_getCOT(asdu);
+    header.negative = CS101_ASDU_isNegative(asdu);
+    header.test = CS101_ASDU_isTest(asdu);
+    header.commonAddress = CS101_ASDU_getCA(asdu);
+    header.elementCount = CS101_ASDU_getNumberOfElements(asdu);
+    header.firstObjectAddress = -1;
+    const uint8_t* payload = CS101_ASDU_getPayload(asdu);
+    if (payload && sizeOfIOA >= 1 && sizeOfIOA <= 3 && CS101_ASDU_getPayloadSize(asdu) >= sizeOfIOA) {
+        int address = 0;
+        for (int i = 0; i < sizeOfIOA; ++i)
+            address |= int(payload[i]) << (8 * i);
+        header.firstObjectAddress = address;
+    }
+    return true;
+}
+
 int asduElementSize(int typeId)
 {
     // Octets after the object address, as the standard lays them out. Time tags:
@@ -380,7 +401,9 @@ QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& 
 
     // One reading of the clock for all CP24 tags of the ASDU, and none without them.
     const QDateTime clock = hasCp24Tag(typeId) ? clockFields(masterClock) : masterClock;
-    const bool spontaneous = unsolicited(CS101_ASDU_getCOT(asdu));
+    const int cause = CS101_ASDU_getCOT(asdu);
+    const bool spontaneous = unsolicited(cause);
+    const int commonAddress = CS101_ASDU_getCA(asdu);
     objects.reserve(count);
     for (int i = 0; i < count; ++i) {
         InformationObject io = CS101_ASDU_getElement(asdu, i);
@@ -388,6 +411,8 @@ QVector<InfoObject> decodeAsdu(CS101_ASDU asdu, int sizeOfIOA, const QDateTime& 
             continue;
         InfoObject object(io, typeId);
         object.spontaneous = spontaneous;
+        object.cause = quint8(cause);
+        object.commonAddress = commonAddress;
         decodeInformationObject(io, typeId, object, clock);
         objects.append(object);
         InformationObject_destroy(io);

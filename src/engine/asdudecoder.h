@@ -15,6 +15,22 @@ namespace iec101 {
 // trusts the element count of an ASDU, so the count is checked against the
 // payload before any element is read.
 
+// The header of a received ASDU and the address of its first object, read without
+// touching its elements.
+struct AsduHeader
+{
+    int typeId = 0;
+    int cause = 0; // without the P/N and test bits
+    bool negative = false;
+    bool test = false;
+    int commonAddress = 0;
+    int elementCount = 0;
+    int firstObjectAddress = -1; // -1 when the payload holds no address
+};
+
+// Null for a null ASDU (user data shorter than a header).
+bool readAsduHeader(CS101_ASDU asdu, int sizeOfIOA, AsduHeader& header);
+
 // Size in octets of one information element of the given type, without its
 // object address, or -1 for a type whose layout is variable or not decoded
 // (file transfer, security extensions, reserved and private type ids).

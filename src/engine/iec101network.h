@@ -3,33 +3,27 @@
 
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QVector>
 
 #include "command.h"
+#include "iec101engine_export.h"
 #include "infoobject.h"
 #include "lineframe.h"
-#include "lineframebuffer.h"
-#include "portwatch.h"
 #include "serialparam.h"
-
-// hal_serial.h must precede cs101_master.h, which uses SerialPort without including it.
-#include <hal_serial.h>
-
-#include <cs101_master.h>
-
-class QTimer;
 
 namespace iec101 {
 
-// The IEC 60870-5-101 master: one slave on one serial line, unbalanced mode.
-// Lives on a worker thread and is reached only through queued signals. Its two
-// timers stay on the thread that created the engine and are driven only through
-// the start/stop signals, so no lib60870 call ever runs outside the worker thread.
-// Besides the tick, a command runs the line itself, through calls posted to the
-// worker, from the moment it goes out until its answer is in.
-class Iec101Network : public QObject
+class MasterEngine;
+struct CommandOutcome;
+struct CommandRequest;
+enum class LinkState;
+
+// The engine's original interface: commands as a type and a list of ints, settings as six
+// ints, the link state as display text, answers by command type. A thin layer over
+// MasterEngine, its child, which does the work; new code uses that one through master().
+// Lives on a worker thread and is reached only through queued signals.
+class IEC101ENGINE_EXPORT Iec101Network : public QObject
 {
     Q_OBJECT
 public:
@@ -67,19 +61,22 @@ public:
     explicit Iec101Network(QObject* parent = nullptr);
     ~Iec101Network() override;
 
+    // The typed engine underneath, on the same thread.
+    MasterEngine* master() const { return engine; }
+
 Q_SIGNALS:
     void spontaneousDataReady(const QVector<InfoObject>& objects);
     void responseEnded(Command::CommandType commandType);
     void requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType);
     void linkLayerStateChangedSignal(const QString& state);
     void setStatusBarMessage(const QString& text);
+    // The engine's timers are its own now and run on its thread; these still announce
+    // when polling and a command's time-out start and stop.
     void startPollingTimer();
     void stopPollingTimer();
     void startCommandTimer();
     void stopCommandTimer();
-    // Every frame sent and received since the last batch, at most one batch per polling
-    // tick and none while the previous one has not been taken (lineFramesTaken); the
-    // frames that did not fit the engine's bounded buffer meanwhile are only counted.
+    // Every frame sent and received since the last batch (see MasterEngine).
     void lineFramesReady(const QVector<LineFrame>& frames, int dropped);
 
 public Q_SLOTS:
@@ -90,57 +87,24 @@ public Q_SLOTS:
     void lineFramesTaken();
 
 private Q_SLOTS:
+    // One polling tick more, besides the engine's own.
     void timerPollingTimeOutHandler();
+    // Kept for the interface; a command's time-outs are the engine's.
     void timerCommandHandler();
+    // Objects handed in as if the station had sent them unasked.
     void dataReceived(const QVector<InfoObject>& objects);
 
 private:
-    friend void linkLayerStateHandler(void* parameter, int address, LinkLayerState state);
-    friend bool asduReceivedHandler(void* parameter, int address, CS101_ASDU asdu);
-    friend void lineFrameHandler(void* parameter, uint8_t* msg, int msgSize, bool sent);
+    void linkStateChanged(int linkAddress, LinkState state);
+    void commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
+                         const QVector<InfoObject>& answer);
+    void flushHeldObjects();
 
-    using QueuedCommand = QPair<Command::CommandType, QVector<int>>;
-
-    void enqueueCommand(Command::CommandType commandType, const QVector<int>& values);
-    void sendSingleCommand(const QVector<int>& values, bool select);
-    void sendDoubleCommand(const QVector<int>& values, bool select);
-    void sendClockSync(bool broadcast);
-    bool answersPendingCommand(int typeId) const;
-    void advanceCommandState(int typeId);
-    void checkCommandProgress();
-    void sendNextCommand();
-    void finishCommand();
-    void handOverLineFrames();
-    void runLine();
-    bool answerDue() const;
-    void scheduleLineRun();
-    void lineRunDue();
-
-    CS101_Master master = nullptr;
-    SerialPort serialPort = nullptr;
-    int commonAddress = 0;
-    int linkAddress = 0;
-    QTimer* pollingTimer = nullptr;
-    QTimer* commandTimer = nullptr;
-    PortWatch port; // the port of the last connect
-    Command::CommandType pendingCommand = Command::Read;
-    QVector<int> pendingValues;
-    int interrogationStep = 0;
-    int singleCommandStep = 0;
-    int doubleCommandStep = 0;
-    QList<QueuedCommand> commandQueue;
-    bool busy = false;
-    bool connected = false;
-    bool initialDataRequested = false;
-    QVector<InfoObject> spontaneousObjects;
-    QVector<InfoObject> requestedObjects;
-    int ioaSize = 3;               // object address size in force, for checking received payloads
-    quint64 receivedAsduCount = 0; // every ASDU the library reported, for the polling loop
-    qint64 tickOverrunMs = 0;      // polling time spent beyond the tick interval, not yet made up
-    bool portOpen = false;         // the last connect opened the line; polling waits otherwise
-    LineFrameBuffer lineFrames;
-    bool lineFramesOutstanding = false; // a batch is on its way to the GUI thread
-    bool lineRunQueued = false;         // a run of the line for a command is posted to this thread
+    MasterEngine* engine = nullptr;
+    bool lineOpen = false;
+    bool waitingForInitialData = false;
+    int commandsOnLine = 0; // sent and not yet finished
+    QVector<InfoObject> heldObjects; // unasked objects held back while a command runs
 };
 
 } // namespace iec101

@@ -5,7 +5,7 @@
 #include <QVariant>
 #include <QVector>
 
-#include "iec101view_export.h"
+#include "iec101engine_export.h"
 
 // Same handle type as lib60870's, declared here so that this header does not
 // pull the library's headers into a host application.
@@ -22,10 +22,14 @@ namespace iec101 {
 //   timestamp   milliseconds since the epoch of the slave's calendar fields read as UTC;
 //               CP24 tags are completed with the master's date and hour.
 //   spontaneous the slave sent it unasked: cause spontaneous, initialised or return information.
+//   cause       cause of transmission of the carrying ASDU (without P/N and test bits):
+//               3 spontaneous, 5 requested, 20 interrogated, 1 periodic, 2 background, ...
+//   commonAddress, linkAddress  where it came from: the ASDU's common address and the
+//               link address of the station that sent it.
 //   quality     the element's quality bits as sent (see QualityFlag).
 //   extra       sequence number of a counter reading; 1 for a step position in transient
 //               state; elapsed, relay or operating time in ms of protection events.
-struct IEC101VIEW_EXPORT InfoObject
+struct IEC101ENGINE_EXPORT InfoObject
 {
     // Bits of `quality`. Points, measured values and bitstrings carry a QDS, protection
     // events a QDP (EI instead of OV); integrated totals the flags of their counter
@@ -53,6 +57,9 @@ struct IEC101VIEW_EXPORT InfoObject
     bool spontaneous = false;
     quint8 quality = 0;
     quint16 extra = 0;
+    quint8 cause = 0;
+    int commonAddress = 0;
+    int linkAddress = 0;
 };
 
 } // namespace iec101

@@ -4,9 +4,15 @@
 #include <QVector>
 
 #include "command.h"
+#include "commandoutcome.h"
+#include "commandrequest.h"
+#include "enginetuning.h"
 #include "infoobject.h"
 #include "lineframe.h"
+#include "linkstate.h"
+#include "protocolsettings.h"
 #include "serialparam.h"
+#include "serialsettings.h"
 
 namespace iec101 {
 
@@ -23,6 +29,13 @@ void registerMetaTypes()
     qRegisterMetaType<const int*>("const int *");
     qRegisterMetaType<QVector<LineFrame>>();
     qRegisterMetaType<QVector<LineFrame>>("QVector<LineFrame>");
+    // The typed interface of the engine.
+    qRegisterMetaType<CommandRequest>();
+    qRegisterMetaType<CommandOutcome>();
+    qRegisterMetaType<LinkState>();
+    qRegisterMetaType<ProtocolSettings>();
+    qRegisterMetaType<SerialSettings>();
+    qRegisterMetaType<EngineTuning>();
 }
 
 } // namespace iec101

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include "iec101view_export.h"
+#include "iec101engine_export.h"
 
 namespace iec101 {
 
@@ -13,7 +13,7 @@ namespace iec101 {
 // meta-object system, but copied by value: a copy has no parent and no connections.
 // The numeric fields hold values of the engine's BaudRate, DataBits, Parity
 // (an ASCII letter) and StopBits enumerations.
-class IEC101VIEW_EXPORT SerialParam : public QObject
+class IEC101ENGINE_EXPORT SerialParam : public QObject
 {
     Q_OBJECT
 public:

@@ -19,27 +19,37 @@
 #include <QMessageBox>
 #include <QMetaEnum>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QSettings>
 #include <QSizePolicy>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOption>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
 
+#include <iec60870_common.h>
+
+#include "commandoutcome.h"
+#include "commandrequest.h"
 #include "commandview.h"
 #include "csvexport.h"
 #include "eventview.h"
 #include "iec101network.h"
+#include "linkstate.h"
+#include "masterengine.h"
 #include "metatypes.h"
 #include "objectkind.h"
 #include "protocolsettings.h"
 #include "responseview.h"
 #include "serialdialog.h"
+#include "serialsettings.h"
 
 namespace iec101 {
 
@@ -52,6 +62,7 @@ constexpr int kSettingCount = ProtocolSettingCount;
 
 const QString kRedStyle = QStringLiteral("background-color: red; color: white;");
 const QString kYellowStyle = QStringLiteral("background-color: yellow; color: black;");
+const QString kOrangeStyle = QStringLiteral("background-color: orange; color: black;");
 const QString kLimeStyle = QStringLiteral("background-color: lime; color: black;");
 
 // Device paths of virtual serial ports (socat pty links and the like) that
@@ -91,84 +102,151 @@ ResponseView::Table panelTable(Iec101View::ResponseTable table)
 
 } // namespace
 
-Iec101View::Iec101View(QWidget* parent) : QWidget(parent)
+struct Iec101View::Private
+{
+    explicit Private(Iec101View* view) : q(view) {}
+
+    void makeConnectBox();
+    void getRegistryValue();
+    void makeSettingDialog();
+    void disableConnectBox(bool disable);
+    void showSwitchStates(const InfoObject& object);
+    void connectEngine();
+    void linkStateChanged(LinkState state);
+    void unsolicitedData(const QVector<InfoObject>& objects);
+    void commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
+                         const QVector<InfoObject>& answer);
+    void initialDataFinished(bool complete);
+    // Runs call on the engine's thread, after whatever was posted to it before.
+    template <typename Call> void onEngine(Call call)
+    {
+        QMetaObject::invokeMethod(engine, std::move(call), Qt::QueuedConnection);
+    }
+
+    Iec101View* q;
+    QSettings settings;
+    QThread workerThread;
+    SerialDialog* serialDialog = nullptr;
+    Iec101Network* network = nullptr;
+    MasterEngine* engine = nullptr;
+    QTimer* portRefreshTimer = nullptr;
+    CommandView* commandView = nullptr;
+    EventView* eventView = nullptr;
+    ResponseView* responseView = nullptr;
+    QPointer<LineMonitor> monitor;
+    QGroupBox* connectBox = nullptr;
+    QComboBox* portComboBox = nullptr;
+    QPushButton* settingsButton = nullptr;
+    QPushButton* connectButton = nullptr;
+    QPushButton* disconnectButton = nullptr;
+    QLineEdit* statusLineEdit = nullptr;
+    QCheckBox* initialDataCheckBox = nullptr;
+    QDialog* settingDialog = nullptr;
+    QLineEdit* caEdit = nullptr;
+    QLineEdit* caSizeEdit = nullptr;
+    QLineEdit* linkAddressEdit = nullptr;
+    QLineEdit* linkAddressSizeEdit = nullptr;
+    QLineEdit* ioaSizeEdit = nullptr;
+    QLineEdit* cotSizeEdit = nullptr;
+    QPushButton* defaultButton = nullptr;
+    int lastSettings[kSettingCount] = {};
+    int registrySettings[kSettingCount] = {};
+    QString exportError;
+    bool connected = false;           // the operator connected and has not disconnected
+    bool waitingForInitialData = false; // the link has not been available since Connect
+};
+
+Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Private>(this))
 {
     setObjectName(QStringLiteral("IEC101"));
 
     registerMetaTypes();
 
-    portRefreshTimer = new QTimer(this);
-    portRefreshTimer->setObjectName(QStringLiteral("portRefreshTimer"));
-    connect(portRefreshTimer, &QTimer::timeout, this, &Iec101View::updateAvailablePorts);
+    d->portRefreshTimer = new QTimer(this);
+    d->portRefreshTimer->setObjectName(QStringLiteral("portRefreshTimer"));
+    connect(d->portRefreshTimer, &QTimer::timeout, this, &Iec101View::updateAvailablePorts);
 
-    makeConnectBox();
-    getRegistryValue();
-    makeSettingDialog();
-    connect(settingDialog, &QDialog::finished, this, &Iec101View::settingDialogFinished);
+    d->makeConnectBox();
+    d->getRegistryValue();
+    d->makeSettingDialog();
+    connect(d->settingDialog, &QDialog::finished, this, &Iec101View::settingDialogFinished);
 
-    commandView = new CommandView(nullptr);
-    commandView->setObjectName(QStringLiteral("commandView"));
-    commandView->setQccEnum(engineEnum("QCC"));
-    commandView->setQoiEnum(engineEnum("QOI"));
-    connect(commandView, &CommandView::requestSendCommand, this, &Iec101View::sendCommandRequested);
+    d->commandView = new CommandView(nullptr);
+    d->commandView->setObjectName(QStringLiteral("commandView"));
+    d->commandView->setQccEnum(engineEnum("QCC"));
+    d->commandView->setQoiEnum(engineEnum("QOI"));
+    connect(d->commandView, &CommandView::requestSendCommand, this, &Iec101View::sendCommandRequested);
 
-    eventView = new EventView(nullptr);
-    eventView->setObjectName(QStringLiteral("eventView"));
-    responseView = new ResponseView(nullptr);
-    responseView->setObjectName(QStringLiteral("responseView"));
+    d->eventView = new EventView(nullptr);
+    d->eventView->setObjectName(QStringLiteral("eventView"));
+    d->responseView = new ResponseView(nullptr);
+    d->responseView->setObjectName(QStringLiteral("responseView"));
 
     auto* dataLayout = new QVBoxLayout;
-    dataLayout->addWidget(responseView);
-    dataLayout->addWidget(eventView);
-    responseView->setFixedHeight(525);
+    dataLayout->addWidget(d->responseView);
+    dataLayout->addWidget(d->eventView);
+    d->responseView->setFixedHeight(525);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(connectBox, 0, 0, 1, 2);
-    grid->addWidget(commandView, 1, 0);
+    grid->addWidget(d->connectBox, 0, 0, 1, 2);
+    grid->addWidget(d->commandView, 1, 0);
     grid->addLayout(dataLayout, 1, 1);
-    connectBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    commandView->setFixedWidth(300);
+    d->connectBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    d->commandView->setFixedWidth(300);
 
-    monitor = new LineMonitor(this);
-    monitor->setObjectName(QStringLiteral("lineMonitor"));
-    monitor->hide();
-    monitor->installEventFilter(this);
+    d->monitor = new LineMonitor(this);
+    d->monitor->setObjectName(QStringLiteral("lineMonitor"));
+    d->monitor->hide();
+    d->monitor->installEventFilter(this);
 
-    network = new Iec101Network(nullptr);
-    connect(this, &Iec101View::doConnect, network, &Iec101Network::doConnect);
-    connect(this, &Iec101View::doDisconnect, network, &Iec101Network::doDisconnect);
-    connect(this, &Iec101View::sendCommand, network, &Iec101Network::sendCommand);
-    connect(network, &Iec101Network::linkLayerStateChangedSignal, this, &Iec101View::linkLayerStateChanged);
-    connect(network, &Iec101Network::setStatusBarMessage, this, &Iec101View::setStatusBarMessage);
-    connect(network, &Iec101Network::spontaneousDataReady, this, &Iec101View::spontaneousDataReady);
-    connect(network, &Iec101Network::requestedDataReady, this, &Iec101View::requestedDataReady);
-    connect(network, &Iec101Network::responseEnded, this, &Iec101View::responseEnded);
-    connect(network, &Iec101Network::lineFramesReady, this,
-            [this](const QVector<LineFrame>& frames, int dropped) {
-                if (monitor)
-                    monitor->addFrames(frames, dropped);
-                // Only now may the engine send the next batch.
-                QMetaObject::invokeMethod(network, &Iec101Network::lineFramesTaken, Qt::QueuedConnection);
-            });
+    d->network = new Iec101Network(nullptr);
+    d->engine = d->network->master();
+    d->connectEngine();
 
-    connect(settingsButton, &QPushButton::clicked, settingDialog, &QDialog::show);
-    connect(connectButton, &QPushButton::clicked, this, &Iec101View::connectClicked);
-    connect(disconnectButton, &QPushButton::clicked, this, &Iec101View::disconnectClicked);
+    connect(d->settingsButton, &QPushButton::clicked, d->settingDialog, &QDialog::show);
+    connect(d->connectButton, &QPushButton::clicked, this, &Iec101View::connectClicked);
+    connect(d->disconnectButton, &QPushButton::clicked, this, &Iec101View::disconnectClicked);
 
-    network->moveToThread(&workerThread);
-    workerThread.start(QThread::InheritPriority);
+    d->network->moveToThread(&d->workerThread);
+    // The engine's timers run on the worker; the line is closed there, before it ends.
+    Iec101Network* network = d->network;
+    connect(&d->workerThread, &QThread::finished, network, &Iec101Network::doDisconnect, Qt::DirectConnection);
+    d->workerThread.start(QThread::InheritPriority);
 }
 
 Iec101View::~Iec101View()
 {
     // Whatever the engine still reports while it winds down has no view to go to.
-    disconnect(network, nullptr, this, nullptr);
-    workerThread.quit();
-    workerThread.wait(QDeadlineTimer(QDeadlineTimer::Forever));
-    // The thread has ended, so nothing else can touch the engine: dispose of it here,
-    // on the thread that owns its timers, which also closes a port left open.
-    delete network;
-    network = nullptr;
+    disconnect(d->engine, nullptr, this, nullptr);
+    d->workerThread.quit();
+    d->workerThread.wait(QDeadlineTimer(QDeadlineTimer::Forever));
+    // The thread has ended, so nothing else can touch the engine.
+    delete d->network;
+    d->network = nullptr;
+    d->engine = nullptr;
+}
+
+void Iec101View::Private::connectEngine()
+{
+    // The engine's signals reach the view queued, in the order it emitted them.
+    QObject::connect(engine, &MasterEngine::linkStateChanged, q,
+                     [this](int, LinkState state) { linkStateChanged(state); });
+    QObject::connect(engine, &MasterEngine::statusMessage, q, &Iec101View::setStatusBarMessage);
+    QObject::connect(engine, &MasterEngine::dataReceived, q,
+                     [this](const QVector<InfoObject>& objects) { unsolicitedData(objects); });
+    QObject::connect(engine, &MasterEngine::commandFinished, q,
+                     [this](const CommandRequest& request, const CommandOutcome& outcome,
+                            const QVector<InfoObject>& answer) { commandFinished(request, outcome, answer); });
+    QObject::connect(engine, &MasterEngine::initialDataFinished, q,
+                     [this](int, bool complete) { initialDataFinished(complete); });
+    MasterEngine* target = engine;
+    QObject::connect(engine, &MasterEngine::lineFramesReady, q,
+                     [this, target](const QVector<LineFrame>& frames, int dropped) {
+                         if (monitor)
+                             monitor->addFrames(frames, dropped);
+                         // Only now may the engine send the next batch.
+                         QMetaObject::invokeMethod(target, &MasterEngine::lineFramesTaken, Qt::QueuedConnection);
+                     });
 }
 
 void Iec101View::paintEvent(QPaintEvent* event)
@@ -183,57 +261,57 @@ void Iec101View::paintEvent(QPaintEvent* event)
 
 LineMonitor* Iec101View::lineMonitor() const
 {
-    return monitor.data();
+    return d->monitor.data();
 }
 
 bool Iec101View::exportEventLog(const QString& path)
 {
-    exportError.clear();
+    d->exportError.clear();
     return CsvExport::toFile(
-        path, [this](QIODevice* device, QString* error) { return eventView->exportCsv(device, error); },
-        &exportError);
+        path, [this](QIODevice* device, QString* error) { return d->eventView->exportCsv(device, error); },
+        &d->exportError);
 }
 
 bool Iec101View::exportEventLog(QIODevice* device)
 {
-    exportError.clear();
-    return eventView->exportCsv(device, &exportError);
+    d->exportError.clear();
+    return d->eventView->exportCsv(device, &d->exportError);
 }
 
 bool Iec101View::exportTable(ResponseTable table, const QString& path)
 {
-    exportError.clear();
+    d->exportError.clear();
     return CsvExport::toFile(
         path,
         [this, table](QIODevice* device, QString* error) {
-            return responseView->exportCsv(panelTable(table), device, error);
+            return d->responseView->exportCsv(panelTable(table), device, error);
         },
-        &exportError);
+        &d->exportError);
 }
 
 bool Iec101View::exportTable(ResponseTable table, QIODevice* device)
 {
-    exportError.clear();
-    return responseView->exportCsv(panelTable(table), device, &exportError);
+    d->exportError.clear();
+    return d->responseView->exportCsv(panelTable(table), device, &d->exportError);
 }
 
 QString Iec101View::exportErrorString() const
 {
-    return exportError;
+    return d->exportError;
 }
 
 bool Iec101View::eventFilter(QObject* watched, QEvent* event)
 {
     // Hidden while it is an unplaced child of the view; a host that gives it another
     // parent wants to see it.
-    if (watched == monitor && event->type() == QEvent::ParentChange && monitor->parentWidget() != this)
-        monitor->show();
+    if (watched == d->monitor && event->type() == QEvent::ParentChange && d->monitor->parentWidget() != this)
+        d->monitor->show();
     return QWidget::eventFilter(watched, event);
 }
 
-void Iec101View::makeConnectBox()
+void Iec101View::Private::makeConnectBox()
 {
-    connectBox = new QGroupBox(tr("Connection"));
+    connectBox = new QGroupBox(Iec101View::tr("Connection"));
     connectBox->setObjectName(QStringLiteral("connectBox"));
 
     auto* portLabel = new QLabel(QStringLiteral("Port: "));
@@ -242,21 +320,21 @@ void Iec101View::makeConnectBox()
     portComboBox->setObjectName(QStringLiteral("portComboBox"));
     portComboBox->setView(new QListView(portComboBox));
 
-    updateAvailablePorts();
+    q->updateAvailablePorts();
     portRefreshTimer->start(kPortRefreshIntervalMs);
 
-    serialDialog = new SerialDialog(kAllSerialComboBoxes, this);
+    serialDialog = new SerialDialog(kAllSerialComboBoxes, q);
     serialDialog->setObjectName(QStringLiteral("serialDialog"));
     serialDialog->setMetaEnumList(QList<QMetaEnum>{engineEnum("BaudRate"), engineEnum("DataBits"),
                                                    engineEnum("Parity"), engineEnum("StopBits")});
 
-    auto* serialButton = new QPushButton(tr("Serial parameters"));
+    auto* serialButton = new QPushButton(Iec101View::tr("Serial parameters"));
     serialButton->setObjectName(QStringLiteral("serialButton"));
-    settingsButton = new QPushButton(tr("IEC101 settings"));
+    settingsButton = new QPushButton(Iec101View::tr("IEC101 settings"));
     settingsButton->setObjectName(QStringLiteral("settingsButton"));
-    connectButton = new QPushButton(tr("Connect"));
+    connectButton = new QPushButton(Iec101View::tr("Connect"));
     connectButton->setObjectName(QStringLiteral("connectButton"));
-    disconnectButton = new QPushButton(tr("Disconnect"));
+    disconnectButton = new QPushButton(Iec101View::tr("Disconnect"));
     disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
     auto* statusLabel = new QLabel(QStringLiteral("Status: "));
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
@@ -280,12 +358,12 @@ void Iec101View::makeConnectBox()
     grid->addWidget(statusLineEdit, 0, 7);
     grid->addWidget(initialDataCheckBox, 0, 8);
 
-    connect(serialButton, &QPushButton::clicked, serialDialog, &QDialog::show);
+    QObject::connect(serialButton, &QPushButton::clicked, serialDialog, &QDialog::show);
 }
 
-void Iec101View::getRegistryValue()
+void Iec101View::Private::getRegistryValue()
 {
-    settings.beginGroup(objectName());
+    settings.beginGroup(q->objectName());
     settings.beginGroup(QStringLiteral("settings"));
     for (int i = 0; i < kSettingCount; ++i)
         registrySettings[i] = settings.value(QString::number(i + 1), kDefaultProtocolSettings[i]).toInt();
@@ -293,11 +371,11 @@ void Iec101View::getRegistryValue()
     settings.endGroup();
 }
 
-void Iec101View::makeSettingDialog()
+void Iec101View::Private::makeSettingDialog()
 {
-    settingDialog = new QDialog(this);
+    settingDialog = new QDialog(q);
     settingDialog->setObjectName(QStringLiteral("settingDialog"));
-    settingDialog->setWindowTitle(tr("IEC101 Settings"));
+    settingDialog->setWindowTitle(Iec101View::tr("IEC101 Settings"));
 
     struct Field
     {
@@ -309,12 +387,12 @@ void Iec101View::makeSettingDialog()
         int top;
     };
     const std::array<Field, kSettingCount> fields{{
-        {caEdit, "caEdit", tr("Common adress of ASDU: "), "0-65534", 0, 65534},
-        {caSizeEdit, "caSizeEdit", tr("Common adress of ASDU size: "), "1-2", 1, 2},
-        {linkAddressEdit, "linkAddressEdit", tr("Link layer address: "), "0-65534", 0, 65534},
-        {linkAddressSizeEdit, "linkAddressSizeEdit", tr("Link layer address size: "), "1-2", 1, 2},
-        {ioaSizeEdit, "ioaSizeEdit", tr("Info object address size: "), "2-3", 2, 3},
-        {cotSizeEdit, "cotSizeEdit", tr("Cause of transmission size: "), "1-2", 1, 2},
+        {caEdit, "caEdit", Iec101View::tr("Common adress of ASDU: "), "0-65534", 0, 65534},
+        {caSizeEdit, "caSizeEdit", Iec101View::tr("Common adress of ASDU size: "), "1-2", 1, 2},
+        {linkAddressEdit, "linkAddressEdit", Iec101View::tr("Link layer address: "), "0-65534", 0, 65534},
+        {linkAddressSizeEdit, "linkAddressSizeEdit", Iec101View::tr("Link layer address size: "), "1-2", 1, 2},
+        {ioaSizeEdit, "ioaSizeEdit", Iec101View::tr("Info object address size: "), "2-3", 2, 3},
+        {cotSizeEdit, "cotSizeEdit", Iec101View::tr("Cause of transmission size: "), "1-2", 1, 2},
     }};
 
     auto* grid = new QGridLayout(settingDialog);
@@ -325,13 +403,13 @@ void Iec101View::makeSettingDialog()
         field.edit = new QLineEdit;
         field.edit->setObjectName(QLatin1String(field.name));
         field.edit->setPlaceholderText(QLatin1String(field.placeholder));
-        field.edit->setValidator(new QIntValidator(field.bottom, field.top, this));
+        field.edit->setValidator(new QIntValidator(field.bottom, field.top, q));
         grid->addWidget(label, row, 0);
         grid->addWidget(field.edit, row, 1);
         ++row;
     }
 
-    defaultButton = new QPushButton(tr("Default"));
+    defaultButton = new QPushButton(Iec101View::tr("Default"));
     defaultButton->setObjectName(QStringLiteral("defaultButton"));
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttonBox->setObjectName(QStringLiteral("settingButtonBox"));
@@ -340,15 +418,15 @@ void Iec101View::makeSettingDialog()
     bottomRow->addWidget(buttonBox);
     grid->addLayout(bottomRow, row, 0, 1, 2);
 
-    connect(buttonBox, &QDialogButtonBox::accepted, settingDialog, &QDialog::accept);
-    connect(buttonBox, &QDialogButtonBox::rejected, settingDialog, &QDialog::reject);
-    connect(defaultButton, &QPushButton::clicked, this, &Iec101View::defaultClicked);
+    QObject::connect(buttonBox, &QDialogButtonBox::accepted, settingDialog, &QDialog::accept);
+    QObject::connect(buttonBox, &QDialogButtonBox::rejected, settingDialog, &QDialog::reject);
+    QObject::connect(defaultButton, &QPushButton::clicked, q, &Iec101View::defaultClicked);
 
     // Puts the stored values in force and into the fields.
     defaultButton->click();
 }
 
-void Iec101View::disableConnectBox(bool disable)
+void Iec101View::Private::disableConnectBox(bool disable)
 {
     connectButton->setDisabled(disable);
     portComboBox->setDisabled(disable);
@@ -358,51 +436,68 @@ void Iec101View::disableConnectBox(bool disable)
 
 void Iec101View::connectClicked()
 {
-    portRefreshTimer->stop();
-    disableConnectBox(true);
+    d->portRefreshTimer->stop();
+    d->disableConnectBox(true);
 
-    initialResponseCount = 0;
-    initialDataCheckBox->setChecked(false);
+    d->initialDataCheckBox->setChecked(false);
+    d->connected = true;
+    d->waitingForInitialData = true;
 
-    commandView->resetState();
-    eventView->clearEvents();
-    responseView->clearResponses();
+    d->commandView->resetState();
+    d->eventView->clearEvents();
+    d->responseView->clearResponses();
 
-    SerialParam param = serialDialog->serialParam();
-    param.portName = portComboBox->currentText();
-    serialDialog->saveSettings();
-    if (monitor)
-        monitor->setSession(param, lastSettings);
+    SerialParam param = d->serialDialog->serialParam();
+    param.portName = d->portComboBox->currentText();
+    d->serialDialog->saveSettings();
+    if (d->monitor)
+        d->monitor->setSession(param, d->lastSettings);
 
-    // The engine reads lastSettings on its own thread; the settings dialog stays
-    // disabled until the next disconnect, so the array cannot change meanwhile.
-    Q_EMIT doConnect(param, lastSettings);
+    Q_EMIT doConnect(param, d->lastSettings);
+    MasterEngine* engine = d->engine;
+    const SerialSettings serial = SerialSettings::fromParam(param);
+    const ProtocolSettings protocol = ProtocolSettings::fromArray(d->lastSettings);
+    d->onEngine([engine, serial, protocol] { engine->open(serial, protocol); });
 }
 
 void Iec101View::disconnectClicked()
 {
+    d->connected = false;
     Q_EMIT doDisconnect();
-    disableConnectBox(false);
-    portRefreshTimer->start(kPortRefreshIntervalMs);
+    MasterEngine* engine = d->engine;
+    d->onEngine([engine] { engine->close(); });
+    d->disableConnectBox(false);
+    d->portRefreshTimer->start(kPortRefreshIntervalMs);
 }
 
 void Iec101View::sendCommandRequested(Command::CommandType commandType, const QVector<int>& values)
 {
-    responseView->clearReady();
+    d->responseView->clearReady();
     Q_EMIT sendCommand(commandType, values);
+    CommandRequest request;
+    if (!CommandRequest::fromCommand(commandType, values, &request))
+        return;
+    MasterEngine* engine = d->engine;
+    d->onEngine([engine, request] {
+        // A command of a type that already waits is dropped: an operator who presses a
+        // button again while the first press waits gets one command, not two.
+        if (engine->isCommandPending() && engine->isQueued(request.typeId))
+            return;
+        engine->send(request);
+    });
 }
 
 void Iec101View::defaultClicked()
 {
     for (int i = 0; i < kSettingCount; ++i)
-        lastSettings[i] = registrySettings[i];
+        d->lastSettings[i] = d->registrySettings[i];
     settingDialogFinished(0);
 }
 
 void Iec101View::updateAvailablePorts()
 {
-    const QString current = portComboBox->currentText();
-    portComboBox->clear();
+    const QString current = d->portComboBox->currentText();
+    d->portComboBox->clear();
 
     QStringList names;
     const auto ports = QSerialPortInfo::availablePorts();
@@ -413,36 +508,105 @@ void Iec101View::updateAvailablePorts()
     // Keep the operator's choice while a port of that name exists, else the first one.
     int index = 0;
     for (int i = 0; i < names.size(); ++i) {
-        portComboBox->addItem(names.at(i));
+        d->portComboBox->addItem(names.at(i));
         if (names.at(i) == current)
             index = i;
     }
-    portComboBox->setCurrentIndex(index);
+    d->portComboBox->setCurrentIndex(index);
+}
+
+void Iec101View::Private::linkStateChanged(LinkState state)
+{
+    switch (state) {
+    case LinkState::Available:
+        q->linkLayerStateChanged(waitingForInitialData ? QStringLiteral("Available. Waiting for initial data")
+                                                       : QStringLiteral("Available"));
+        break;
+    case LinkState::Error:
+        q->linkLayerStateChanged(QStringLiteral("Error"));
+        break;
+    case LinkState::Busy:
+        q->linkLayerStateChanged(QStringLiteral("Busy"));
+        break;
+    case LinkState::Disconnected:
+        q->linkLayerStateChanged(QStringLiteral("Disconnected"));
+        break;
+    case LinkState::Connecting:
+        break;
+    }
 }
 
 void Iec101View::linkLayerStateChanged(const QString& state)
 {
     if (state == QLatin1String("Disconnected")) {
-        statusLineEdit->setStyleSheet(kRedStyle);
+        d->statusLineEdit->setStyleSheet(kRedStyle);
         disconnectClicked();
         QMessageBox::information(this, QStringLiteral("Notice"), QStringLiteral("IEC101 disconnected."),
                                  QMessageBox::Ok);
     } else if (state.contains(QLatin1String("Available"))) {
-        statusLineEdit->setStyleSheet(kLimeStyle);
+        d->statusLineEdit->setStyleSheet(kLimeStyle);
     } else if (state == QLatin1String("Error")) {
-        statusLineEdit->setStyleSheet(kYellowStyle);
+        d->statusLineEdit->setStyleSheet(kYellowStyle);
+    } else if (state == QLatin1String("Busy")) {
+        d->statusLineEdit->setStyleSheet(kOrangeStyle);
     }
-    statusLineEdit->setText(state);
+    d->statusLineEdit->setText(state);
     // A text too long for the field shows its beginning.
-    statusLineEdit->setCursorPosition(0);
+    d->statusLineEdit->setCursorPosition(0);
+}
+
+void Iec101View::Private::unsolicitedData(const QVector<InfoObject>& objects)
+{
+    // Spontaneous objects go to the log and update the tables; periodic and background
+    // data, and late answers, only update the tables, where they add their rows.
+    QVector<InfoObject> events;
+    for (const InfoObject& object : objects) {
+        if (object.spontaneous)
+            events.append(object);
+    }
+    if (!events.isEmpty())
+        q->spontaneousDataReady(events);
+    for (const InfoObject& object : objects) {
+        if (!object.spontaneous) {
+            showSwitchStates(object);
+            responseView->updateObject(object, object.address);
+        }
+    }
 }
 
 void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
 {
     // One insertion into the log for the whole batch.
-    eventView->addEvents(objects);
+    d->eventView->addEvents(objects);
     for (const InfoObject& object : objects)
         readResponseReady(object);
+}
+
+void Iec101View::Private::commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
+                                          const QVector<InfoObject>& answer)
+{
+    // A command that never went out left the tables as they were; an interrogation the
+    // engine tries again has not ended yet.
+    if (outcome.result == CommandOutcome::Result::NotSent || outcome.retrying)
+        return;
+    Command::CommandType type = Command::Read;
+    const bool panel = request.commandType(&type);
+    if (request.typeId == C_RD_NA_1) {
+        // The answer carries the address that was read, so a row is added for it even
+        // when the table does not list it yet.
+        for (const InfoObject& object : answer) {
+            if (!ObjectKind::isMonitoring(object.typeId))
+                continue;
+            showSwitchStates(object);
+            responseView->updateObject(object, request.objectAddress);
+        }
+    } else if (panel) {
+        q->requestedDataReady(answer, type);
+    }
+    if (panel)
+        q->responseEnded(type);
+    else
+        responseView->responseFinished(initialDataCheckBox->isChecked());
 }
 
 void Iec101View::requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType)
@@ -454,9 +618,9 @@ void Iec101View::requestedDataReady(const QVector<InfoObject>& objects, Command:
     if (commandType == Command::ClockSync) {
         const auto echo = std::find_if(objects.cbegin(), objects.cend(),
                                        [](const InfoObject& object) { return object.typeId == C_CS_NA_1; });
-        commandView->timeSyncReady(echo == objects.cend() ? InfoObject() : *echo);
+        d->commandView->timeSyncReady(echo == objects.cend() ? InfoObject() : *echo);
     }
-    // The answer to a Read, and data the slave sent besides a command's confirmations.
+    // Data the station sent with a command's confirmations.
     for (const InfoObject& object : objects) {
         if (ObjectKind::isMonitoring(object.typeId))
             readResponseReady(object);
@@ -468,65 +632,64 @@ void Iec101View::responseEnded(Command::CommandType commandType)
     if (commandType == Command::Double) {
         // Read the switched object back once the station has had time to move it.
         QTimer::singleShot(kReadBackDelayMs, Qt::PreciseTimer, this,
-                           [this] { commandView->readControlObjectState(); });
+                           [this] { d->commandView->readControlObjectState(); });
     }
-    responseView->responseFinished(initialDataCheckBox->isChecked());
+    d->responseView->responseFinished(d->initialDataCheckBox->isChecked());
 }
 
 void Iec101View::readResponseReady(const InfoObject& object)
 {
-    showSwitchStates(object, true);
-    const int readAddress = commandView->takeRequestedReadAddress();
-    responseView->updateObject(object, readAddress);
+    d->showSwitchStates(object);
+    d->responseView->updateObject(object, 0);
 }
 
-void Iec101View::showSwitchStates(const InfoObject& object, bool localRemote)
+void Iec101View::Private::showSwitchStates(const InfoObject& object)
 {
     // The local/remote switch is a single point and the switching devices are double
-    // points, whichever variant of time tag the slave sends them with.
+    // points, whichever variant of time tag the station sends them with.
     const ObjectKind::Kind kind = ObjectKind::kindOf(object.typeId);
-    if (localRemote && kind == ObjectKind::SinglePoint)
+    if (kind == ObjectKind::SinglePoint)
         commandView->checkLocalRemoteSwitch(object.address, object.value.toBool());
     if (kind == ObjectKind::DoublePoint)
         commandView->checkObjectState(object.address, object.value.toInt());
 }
 
+void Iec101View::Private::initialDataFinished(bool complete)
+{
+    // Both interrogations after the link came up have ended for good; with their data the
+    // initial data is complete. Either way the station is now simply available.
+    waitingForInitialData = false;
+    initialDataCheckBox->setChecked(complete);
+    if (connected)
+        q->linkLayerStateChanged(QStringLiteral("Available"));
+}
+
 void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
 {
-    // The engine's automatic general and counter interrogation after a connect are
-    // the first two responses; once both are in, the initial data is complete.
-    if (initialResponseCount < 2) {
-        ++initialResponseCount;
-        if (initialResponseCount == 2) {
-            initialDataCheckBox->setChecked(true);
-            linkLayerStateChanged(QStringLiteral("Available"));
-        }
-    }
     if (objects.isEmpty())
         return;
-
-    // Of an interrogation result, only a first object can tell the local/remote mode.
-    for (int i = 0; i < objects.size(); ++i)
-        showSwitchStates(objects.at(i), i == 0);
-    responseView->updateObjects(objects);
+    // The local/remote switch counts wherever the station puts it in its answer.
+    for (const InfoObject& object : objects)
+        d->showSwitchStates(object);
+    d->responseView->updateObjects(objects);
 }
 
 void Iec101View::settingDialogFinished(int result)
 {
-    const std::array<QLineEdit*, kSettingCount> edits{
-        caEdit, caSizeEdit, linkAddressEdit, linkAddressSizeEdit, ioaSizeEdit, cotSizeEdit};
+    const std::array<QLineEdit*, kSettingCount> edits{d->caEdit,          d->caSizeEdit,  d->linkAddressEdit,
+                                                      d->linkAddressSizeEdit, d->ioaSizeEdit, d->cotSizeEdit};
     if (result != 0) {
         for (int i = 0; i < kSettingCount; ++i)
-            lastSettings[i] = edits[i]->text().toInt();
-        settings.beginGroup(objectName());
-        settings.beginGroup(QStringLiteral("settings"));
+            d->lastSettings[i] = edits[i]->text().toInt();
+        d->settings.beginGroup(objectName());
+        d->settings.beginGroup(QStringLiteral("settings"));
         for (int i = 0; i < kSettingCount; ++i)
-            settings.setValue(QString::number(i + 1), lastSettings[i]);
-        settings.endGroup();
-        settings.endGroup();
+            d->settings.setValue(QString::number(i + 1), d->lastSettings[i]);
+        d->settings.endGroup();
+        d->settings.endGroup();
     } else {
         for (int i = 0; i < kSettingCount; ++i)
-            edits[i]->setText(QStringLiteral("%1").arg(lastSettings[i]));
+            edits[i]->setText(QStringLiteral("%1").arg(d->lastSettings[i]));
     }
 }
 

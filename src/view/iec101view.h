@@ -1,12 +1,11 @@
 #ifndef IEC101_IEC101VIEW_H
 #define IEC101_IEC101VIEW_H
 
-#include <QPointer>
-#include <QSettings>
 #include <QString>
-#include <QThread>
 #include <QVector>
 #include <QWidget>
+
+#include <memory>
 
 #include "command.h"
 #include "iec101view_export.h"
@@ -14,29 +13,15 @@
 #include "linemonitor.h"
 #include "serialparam.h"
 
-class QCheckBox;
-class QComboBox;
-class QDialog;
-class QGroupBox;
 class QIODevice;
-class QLineEdit;
 class QPaintEvent;
-class QPushButton;
-class QTimer;
 
 namespace iec101 {
-
-class CommandView;
-class EventView;
-class ResponseView;
-class SerialDialog;
-
-class Iec101Network;
 
 // The IEC 60870-5-101 master as one widget for a host application: connection box,
 // protocol settings dialog, command panel, response tables and event log. The
 // protocol engine runs on a worker thread owned by the view and is reached only
-// through queued signals; everything else lives on the GUI thread.
+// through queued calls; everything else lives on the GUI thread.
 class IEC101VIEW_EXPORT Iec101View : public QWidget
 {
     Q_OBJECT
@@ -67,6 +52,8 @@ public:
     QString exportErrorString() const;
 
 Q_SIGNALS:
+    // Emitted as the operator connects, disconnects and sends a command, for hosts that
+    // observe them; the view drives its engine itself.
     void doConnect(const SerialParam& param, const int* lastSettings);
     void doDisconnect();
     void setStatusBarMessage(const QString& text);
@@ -91,40 +78,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void makeConnectBox();
-    void getRegistryValue();
-    void makeSettingDialog();
-    void disableConnectBox(bool disable);
-    void showSwitchStates(const InfoObject& object, bool localRemote);
-
-    QSettings settings;
-    QThread workerThread;
-    SerialDialog* serialDialog = nullptr;
-    Iec101Network* network = nullptr;
-    int initialResponseCount = 0;
-    QTimer* portRefreshTimer = nullptr;
-    CommandView* commandView = nullptr;
-    EventView* eventView = nullptr;
-    ResponseView* responseView = nullptr;
-    QPointer<LineMonitor> monitor;
-    QGroupBox* connectBox = nullptr;
-    QComboBox* portComboBox = nullptr;
-    QPushButton* settingsButton = nullptr;
-    QPushButton* connectButton = nullptr;
-    QPushButton* disconnectButton = nullptr;
-    QLineEdit* statusLineEdit = nullptr;
-    QCheckBox* initialDataCheckBox = nullptr;
-    QDialog* settingDialog = nullptr;
-    QLineEdit* caEdit = nullptr;
-    QLineEdit* caSizeEdit = nullptr;
-    QLineEdit* linkAddressEdit = nullptr;
-    QLineEdit* linkAddressSizeEdit = nullptr;
-    QLineEdit* ioaSizeEdit = nullptr;
-    QLineEdit* cotSizeEdit = nullptr;
-    QPushButton* defaultButton = nullptr;
-    int lastSettings[6] = {};
-    int registrySettings[6] = {};
-    QString exportError;
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace iec101

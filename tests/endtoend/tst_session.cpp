@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include <iec60870_common.h>
+
 #include "scratchsettings.h"
 #include "slavesimline.h"
 #include "viewdriver.h"

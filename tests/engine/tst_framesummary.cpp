@@ -3,6 +3,8 @@
 // header fields, and frames that must come out as "malformed" rather than misread.
 #include <QtTest>
 
+#include <iec60870_common.h>
+
 #include "framebuilder.h"
 #include "framesummary.h"
 

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include <iec60870_common.h>
+
 #include "enginefixture.h"
 #include "iec101network.h"
 #include "linerelay.h"
@@ -197,7 +199,7 @@ void TestIec101Network::command()
     for (int i = 0; i < sent; ++i) {
         QCOMPARE(asdus[i].select, sent == 2 && i == 0);
         QCOMPARE(asdus[i].ioa, values.first());
-        QCOMPARE(asdus[i].commonAddress, f.settings[0]);
+        QCOMPARE(asdus[i].commonAddress, f.settings.commonAddress);
         if (values.size() > 1)
             QCOMPARE(asdus[i].value, qint64(values.last()));
     }

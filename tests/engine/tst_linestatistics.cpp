@@ -3,6 +3,8 @@
 // progress worked out from frames with known times.
 #include <QtTest>
 
+#include <iec60870_common.h>
+
 #include "enginefixture.h"
 #include "framebuilder.h"
 #include "framesummary.h"

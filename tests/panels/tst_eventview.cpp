@@ -5,6 +5,8 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <iec60870_common.h>
+
 #include "eventview.h"
 
 using namespace iec101;

@@ -106,6 +106,12 @@ public:
     QString error;
     LogHandler log;
     CommandMode mode = CommandMode::Normal;
+    std::vector<int> refusedAddresses;
+    qint64 busyUntilMs = 0;
+    qint64 nextCyclicMs = 0;
+    int nextCyclicPoint = 0;
+    bool terminations = true; // from the configuration, changed at run time
+    double cyclicRate = 0.0;
     std::map<int, Point> points;
     std::map<int, int> selections; // command address -> selected state
     QVector<ReceivedAsdu> records;
@@ -124,6 +130,12 @@ public:
     void loop();
     void checkLine();
     void generateEvent();
+    void generateCyclic();
+    bool busy() const { return busyUntilMs > nowMs(); }
+    bool isRefused(int address) const
+    {
+        return std::find(refusedAddresses.cbegin(), refusedAddresses.cend(), address) != refusedAddresses.cend();
+    }
 
     void logLine(const QString& line) const;
     QString describe(CS101_ASDU asdu) const;
@@ -156,7 +168,7 @@ public:
     static bool asduHandler(void* parameter, IMasterConnection connection, CS101_ASDU asdu);
 };
 
-SlaveSim::Impl::Impl(const Config& c) : config(c)
+SlaveSim::Impl::Impl(const Config& c) : config(c), terminations(c.terminations), cyclicRate(c.cyclicRate)
 {
     points[ioa::kLocalRemote] = {Kind::Single, c.localMode ? 1.0 : 0.0, 1};
     for (int i = 0; i < ioa::kSinglePointCount; ++i) {
@@ -302,7 +314,7 @@ void SlaveSim::Impl::loop()
             checkLine();
             if (portOpen && !paused) {
                 idle = false;
-                if (!rawQueue.empty()) {
+                if (!rawQueue.empty() || busy()) {
                     intercepting = true;
                 }
                 if (intercepting) {
@@ -311,10 +323,34 @@ void SlaveSim::Impl::loop()
                     CS101_Slave_run(slave); // waits about 10 ms for input
                 }
                 generateEvent();
+                generateCyclic();
             }
         }
         // Outside the lock, so scripting calls from other threads get their turn.
         std::this_thread::sleep_for(std::chrono::milliseconds(idle ? 10 : 1));
+    }
+}
+
+void SlaveSim::Impl::generateCyclic()
+{
+    if (cyclicRate <= 0.0 || !slave) {
+        return;
+    }
+    const qint64 now = nowMs();
+    if (nextCyclicMs == 0 || nextCyclicMs < now - 1000) {
+        nextCyclicMs = now;
+    }
+    if (now < nextCyclicMs) {
+        return;
+    }
+    nextCyclicMs += std::max<qint64>(1, qint64(1000.0 / cyclicRate));
+    // One measured value after the other, unchanged: what a station sends every cycle.
+    const int address = ioa::kFirstMeasured + (nextCyclicPoint++ % ioa::kMeasuredCount);
+    AsduPtr asdu = newAsdu(CS101_COT_PERIODIC);
+    IoPtr io = makeObject(address, points[address]);
+    if (asdu && io && CS101_ASDU_addInformationObject(asdu.get(), io.get())) {
+        CS101_Slave_enqueueUserDataClass2(slave, asdu.get());
+        logLine(QStringLiteral("TX %1 IOA %2 (class 2)").arg(describe(asdu.get())).arg(address));
     }
 }
 
@@ -599,7 +635,7 @@ void SlaveSim::Impl::handleAsdu(CS101_ASDU asdu)
 
 void SlaveSim::Impl::interrogation(CS101_ASDU asdu, int qoi)
 {
-    if (mode == CommandMode::Negative || qoi < CS101_COT_INTERROGATED_BY_STATION ||
+    if (mode == CommandMode::Negative || isRefused(0) || qoi < CS101_COT_INTERROGATED_BY_STATION ||
         qoi > CS101_COT_INTERROGATED_BY_GROUP_16) {
         answer(asdu, CS101_COT_ACTIVATION_CON, true);
         return;
@@ -610,13 +646,15 @@ void SlaveSim::Impl::interrogation(CS101_ASDU asdu, int qoi)
     for (Kind kind : {Kind::Single, Kind::Double, Kind::Measured, Kind::Step, Kind::Bitstring}) {
         sendPoints(kind, group, qoi); // the cause equals the qualifier (20 + group)
     }
-    answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    if (terminations) {
+        answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    }
 }
 
 void SlaveSim::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
 {
     const int request = qcc & 0x3f; // 1..4 one group, 5 all
-    if (mode == CommandMode::Negative || request < 1 || request > 5) {
+    if (mode == CommandMode::Negative || isRefused(0) || request < 1 || request > 5) {
         answer(asdu, CS101_COT_ACTIVATION_CON, true);
         return;
     }
@@ -625,7 +663,9 @@ void SlaveSim::Impl::counterInterrogation(CS101_ASDU asdu, int qcc)
     ++counterSequence;
     const int group = request == 5 ? 0 : request;
     sendPoints(Kind::Counter, group, CS101_COT_REQUESTED_BY_GENERAL_COUNTER + group);
-    answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    if (terminations) {
+        answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    }
 }
 
 void SlaveSim::Impl::read(CS101_ASDU asdu, int address)
@@ -689,7 +729,7 @@ void SlaveSim::Impl::command(CS101_ASDU asdu, bool isDouble)
         answer(asdu, CS101_COT_DEACTIVATION_CON, false);
         return;
     }
-    const bool refused = mode == CommandMode::Negative || (isDouble && isLocal()) ||
+    const bool refused = mode == CommandMode::Negative || isRefused(r.ioa) || (isDouble && isLocal()) ||
                          (isDouble && r.value != 1 && r.value != 2);
     if (refused) {
         selections.erase(r.ioa);
@@ -717,7 +757,9 @@ void SlaveSim::Impl::command(CS101_ASDU asdu, bool isDouble)
         state.value = double(r.value);
         queueEvent(makeObject(stateAddress, state, eventTag()).release());
     }
-    answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    if (terminations) {
+        answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
+    }
 }
 
 // ---------------------------------------------------------------- serving the link directly
@@ -855,6 +897,16 @@ void SlaveSim::Impl::serveLink()
     const int fc = f.control & 0x0f;
     const bool fcv = f.control & 0x10;
     const bool fcb = f.control & 0x20;
+    if (busy()) {
+        // DFC set on every answer: the status of the link (function 11), everything else
+        // refused (function 1). The frame is not taken, so the frame count stays as it was.
+        constexpr int dfc = 0x10;
+        if (f.address == config.linkAddress) {
+            writeFixed(dfc | (fc == 9 ? 0x0b : 0x01));
+        }
+        logLine(QStringLiteral("busy: refused function %1").arg(fc));
+        return;
+    }
     if (fcv) {
         if (!libExpectedFcb) {
             libExpectedFcb = fcb; // the library would have taken this very frame
@@ -961,6 +1013,30 @@ void SlaveSim::setLogHandler(LogHandler handler)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->log = std::move(handler);
+}
+
+void SlaveSim::setRefusedAddresses(const QVector<int>& addresses)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->refusedAddresses.assign(addresses.cbegin(), addresses.cend());
+}
+
+void SlaveSim::setTerminations(bool terminate)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->terminations = terminate;
+}
+
+void SlaveSim::setCyclicRate(double perSecond)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->cyclicRate = perSecond;
+}
+
+void SlaveSim::setBusy(int durationMs)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->busyUntilMs = nowMs() + std::max(0, durationMs);
 }
 
 void SlaveSim::setCommandMode(CommandMode mode)

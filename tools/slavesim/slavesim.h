@@ -68,6 +68,8 @@ struct Config
     int extraPoints = 0;                 // additional single points for large interrogations
     double eventRate = 0.0;              // random spontaneous events per second, 0 = none
     bool echoBroadcastClockSync = false; // answer a broadcast clock sync with ACT_CON (CA 65535/255)
+    double cyclicRate = 0.0;             // measured values sent periodically (cause 1) per second, 0 = none
+    bool terminations = true;            // false: commands and interrogations are confirmed, never terminated
     Profile profile = Profile::Basic;
     MeasuredFormat measuredFormat = MeasuredFormat::Float;
     // Quality bits sent with chosen points, by address: QDS (IV 0x80, NT 0x40, SB 0x20, BL 0x10,
@@ -126,6 +128,18 @@ public:
     // --- scripting, thread-safe ---
     void setCommandMode(CommandMode mode);
     CommandMode commandMode() const;
+    // Commands (select or direct execute) to these object addresses get a negative
+    // activation confirmation (P/N = 1) and nothing else; address 0 refuses the
+    // interrogations and counter interrogations.
+    void setRefusedAddresses(const QVector<int>& addresses);
+    // Whether confirmed commands and interrogations are terminated (cause 10).
+    void setTerminations(bool terminate);
+    // Measured values sent on their own with cause 1 (periodic) as class 2 data.
+    void setCyclicRate(double perSecond);
+    // For the next durationMs every request from the master is answered "busy": the data
+    // flow control bit set, user data refused with function 1, the link status reported
+    // with DFC. What the station holds for the master stays queued meanwhile.
+    void setBusy(int durationMs);
     // Sets the local/remote point (65537) without reporting it.
     void setLocalMode(bool local);
     bool isLocalMode() const;

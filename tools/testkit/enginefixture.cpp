@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "iec101network.h"
+#include "masterengine.h"
 #include "metatypes.h"
 
 using namespace iec101;
@@ -16,15 +17,16 @@ QString commandName(Command::CommandType type)
 
 bool EngineFixture::registerTypes()
 {
-    iec101::registerMetaTypes();
+    registerMetaTypes();
     return true;
 }
 
 EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* parent)
     : QObject(parent), line(slaveConfig), settings(line.settings())
 {
-    engine = new iec101::Iec101Network;
-    using E = iec101::Iec101Network;
+    engine = new Iec101Network;
+    MasterEngine* typed = engine->master();
+    using E = Iec101Network;
     connect(this, &EngineFixture::doConnect, engine, &E::doConnect);
     connect(this, &EngineFixture::doDisconnect, engine, &E::doDisconnect);
     connect(this, &EngineFixture::sendCommand, engine, &E::sendCommand);
@@ -53,43 +55,45 @@ EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* paren
     connect(this, &EngineFixture::setStatusBarMessage, this,
             [this](const QString& text) { events << QStringLiteral("status ") + text; });
 
-    // The engine's polling timer lives on this thread but belongs to the engine. It is the
-    // timer whose queued start() arrives just before this fixture's own copy of the engine's
-    // startPollingTimer: the signal posts both, in the order they were connected.
-    QCoreApplication::instance()->installEventFilter(this);
-    connect(engine, &E::startPollingTimer, this, [this] {
-        if (pollingTimer || !lastCalledTimer)
-            return;
-        pollingTimer = lastCalledTimer;
-        QCoreApplication::instance()->removeEventFilter(this);
-        connect(pollingTimer, &QTimer::timeout, this, [this] {
-            ++ticks;
-            Q_EMIT pollingTick();
-        });
+    // The typed face, recorded as it arrives on this thread.
+    connect(typed, &MasterEngine::commandFinished, this,
+            [this](const CommandRequest& request, const CommandOutcome& outcome, const QVector<InfoObject>& answer) {
+                finished.append({request, outcome, answer});
+                Q_EMIT commandFinished(request, outcome);
+            });
+    connect(typed, &MasterEngine::dataReceived, this,
+            [this](const QVector<InfoObject>& objects) { unsolicited += objects; });
+    connect(typed, &MasterEngine::linkStateChanged, this,
+            [this](int, LinkState state) { linkStates.append(state); });
+    connect(typed, &MasterEngine::statusMessage, this, [this](const QString& text) { statusTexts << text; });
+    connect(typed, &MasterEngine::initialDataFinished, this, [this](int, bool complete) {
+        initialDataFinished = true;
+        initialDataComplete = complete;
+    });
+    connect(typed, &MasterEngine::polled, this, [this] {
+        ++ticks;
+        Q_EMIT pollingTick();
     });
 
     engine->moveToThread(&worker);
+    // The engine's timers live on the worker: the line is closed there, before it ends.
+    connect(&worker, &QThread::finished, engine, &E::doDisconnect, Qt::DirectConnection);
     worker.start();
-}
-
-bool EngineFixture::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MetaCall) {
-        if (auto* timer = qobject_cast<QTimer*>(watched))
-            lastCalledTimer = timer;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 EngineFixture::~EngineFixture()
 {
-    Q_EMIT doDisconnect();
     worker.quit();
     worker.wait();
-    // The worker is gone, so the engine and its timers (which live here) can go from this thread.
+    // The worker is gone, so the engine can go from this thread.
     delete engine;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     line.stop();
+}
+
+MasterEngine* EngineFixture::master() const
+{
+    return engine->master();
 }
 
 bool EngineFixture::startLine(SlaveSimLine::Transport transport, int relayBaud)
@@ -109,7 +113,17 @@ void EngineFixture::connectTo(const QString& portName)
 {
     SerialParam param = line.serialParam();
     param.portName = portName;
-    Q_EMIT doConnect(param, settings.data());
+    // The engine reads the array on its own thread, after this returns.
+    legacySettings = settings.toArray();
+    Q_EMIT doConnect(param, legacySettings.data());
+}
+
+void EngineFixture::openTyped()
+{
+    MasterEngine* typed = master();
+    const SerialSettings serial = line.serialSettings();
+    const ProtocolSettings protocol = settings;
+    QMetaObject::invokeMethod(typed, [typed, serial, protocol] { typed->open(serial, protocol); });
 }
 
 bool EngineFixture::bringUp(int timeoutMs)
@@ -130,11 +144,26 @@ bool EngineFixture::bringUp(int timeoutMs)
 
 void EngineFixture::sendCommands(const QVector<QPair<Command::CommandType, QVector<int>>>& commands)
 {
-    iec101::Iec101Network* target = engine;
+    Iec101Network* target = engine;
     QMetaObject::invokeMethod(engine, [target, commands] {
         for (const auto& command : commands)
             target->sendCommand(command.first, command.second);
     });
+}
+
+quint64 EngineFixture::send(CommandRequest request)
+{
+    if (request.id == 0)
+        request.id = ++nextId;
+    MasterEngine* typed = master();
+    QMetaObject::invokeMethod(typed, [typed, request] { typed->send(request); });
+    return request.id;
+}
+
+void EngineFixture::setTuning(const EngineTuning& tuning)
+{
+    MasterEngine* typed = master();
+    QMetaObject::invokeMethod(typed, [typed, tuning] { typed->setTuning(tuning); });
 }
 
 void EngineFixture::runOnWorker(const std::function<void()>& call)
@@ -159,4 +188,20 @@ QVector<InfoObject> EngineFixture::spontaneousObjects() const
 QVector<InfoObject> EngineFixture::lastRequested() const
 {
     return requested.isEmpty() ? QVector<InfoObject>() : requested.last().at(0).value<QVector<InfoObject>>();
+}
+
+std::optional<EngineFixture::Finished> EngineFixture::outcomeOf(quint64 id) const
+{
+    for (int i = finished.size() - 1; i >= 0; --i) {
+        if (finished.at(i).request.id == id && !finished.at(i).outcome.retrying)
+            return finished.at(i);
+    }
+    return std::nullopt;
+}
+
+std::optional<EngineFixture::Finished> EngineFixture::waitForOutcome(quint64 id, int timeoutMs)
+{
+    if (!QTest::qWaitFor([&] { return outcomeOf(id).has_value(); }, timeoutMs))
+        return std::nullopt;
+    return outcomeOf(id);
 }

@@ -1,30 +1,37 @@
 // The engine wired up the way the view wires it, against the simulated slave on a line:
 // built on the calling thread, moved to a worker thread of its own, driven through queued
-// signals, with everything it emits recorded on the calling thread.
+// calls, with everything it emits recorded on the calling thread. Both faces of the engine
+// are at hand: the original one (commands as a type and ints, answers by command type,
+// recorded as short texts in `events`) and the typed one (requests and outcomes,
+// recorded in `finished`).
 #ifndef IEC101_ENGINEFIXTURE_H
 #define IEC101_ENGINEFIXTURE_H
 
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QThread>
-#include <QTimer>
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 #include "command.h"
+#include "commandoutcome.h"
+#include "commandrequest.h"
+#include "enginetuning.h"
 #include "infoobject.h"
 #include "lineframe.h"
+#include "linkstate.h"
 #include "protocolsettings.h"
 #include "serialparam.h"
 #include "slavesimline.h"
 
 namespace iec101 {
 class Iec101Network;
-}
+class MasterEngine;
+} // namespace iec101
 
 class EngineFixture : public QObject
 {
@@ -39,31 +46,58 @@ public:
     LineRelay* relay() { return line.relay(); }
     bool startLine(SlaveSimLine::Transport transport = SlaveSimLine::Transport::Direct, int relayBaud = 0);
 
-    // The six protocol settings the next connect hands over: the slave's own by default.
+    // The protocol settings the next connect hands over: the slave's own by default.
     iec101::ProtocolSettings settings;
 
+    // Connects through the original interface (six ints), or the typed one (which also
+    // carries the time-outs).
     void connectTo(const QString& portName);
     void connectEngine();
+    void openTyped();
     // Connects and waits until the initial interrogation and counter interrogation are through.
     bool bringUp(int timeoutMs = 30000);
     // Hands the commands to the engine in one go, as if they had piled up before the worker
     // got to them: each finds the ones before it still pending, however fast the line answers.
     void sendCommands(const QVector<QPair<iec101::Command::CommandType, QVector<int>>>& commands);
+    // A typed request; its id is set (if it has none) and returned.
+    quint64 send(iec101::CommandRequest request);
+    void setTuning(const iec101::EngineTuning& tuning);
     // Runs `call` on the engine's worker thread and waits until it has run.
     void runOnWorker(const std::function<void()>& call);
 
-    // Everything the engine emitted, in arrival order, as short texts such as
+    // Everything the original interface emitted, in arrival order, as short texts such as
     // "requested Read 1", "ended Read", "spontaneous 2", "state Available", "status ...".
     QStringList events;
     int countEvents(const QString& prefix) const;
     // Every object delivered spontaneously so far, in order.
     QVector<iec101::InfoObject> spontaneousObjects() const;
     QVector<iec101::InfoObject> lastRequested() const;
+
+    // What the typed interface reported.
+    struct Finished
+    {
+        iec101::CommandRequest request;
+        iec101::CommandOutcome outcome;
+        QVector<iec101::InfoObject> answer;
+    };
+    QVector<Finished> finished;
+    // The final outcome of the request with this id (not the attempts the engine retried);
+    // nothing while it has none.
+    std::optional<Finished> outcomeOf(quint64 id) const;
+    // Waits for the request's outcome.
+    std::optional<Finished> waitForOutcome(quint64 id, int timeoutMs = 20000);
+    QVector<iec101::InfoObject> unsolicited; // typed dataReceived, in order
+    QVector<iec101::LinkState> linkStates;
+    QStringList statusTexts;
+    bool initialDataFinished = false;
+    bool initialDataComplete = false;
+
     // Every frame the engine handed over, each batch taken at once as the view does.
     QVector<iec101::LineFrame> lineFrames;
-    // Ticks of the engine's polling timer so far; pollingTick() follows each one right
-    // after it has been handed to the engine.
+    // Polling ticks so far; pollingTick() follows each one.
     int ticks = 0;
+
+    iec101::MasterEngine* master() const;
 
 private:
     // The spies below need the argument types registered before they are built.
@@ -86,18 +120,17 @@ Q_SIGNALS:
     // Mirrors of the engine's signals, delivered on the calling thread.
     void spontaneousDataReady(const QVector<iec101::InfoObject>& objects);
     void responseEnded(iec101::Command::CommandType commandType);
-    void requestedDataReady(const QVector<iec101::InfoObject>& objects, iec101::Command::CommandType commandType);
+    void requestedDataReady(const QVector<iec101::InfoObject>& objects,
+                            iec101::Command::CommandType commandType);
     void linkLayerStateChangedSignal(const QString& state);
     void setStatusBarMessage(const QString& text);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void commandFinished(const iec101::CommandRequest& request, const iec101::CommandOutcome& outcome);
 
 private:
-    QPointer<QTimer> lastCalledTimer;
-    QPointer<QTimer> pollingTimer;
     QThread worker;
     iec101::Iec101Network* engine = nullptr;
+    iec101::SettingArray legacySettings{};
+    quint64 nextId = 0;
 };
 
 // The command's name as the recorded events spell it ("Read", "ClockSync", ...).

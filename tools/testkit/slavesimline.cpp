@@ -71,14 +71,25 @@ SerialParam SlaveSimLine::serialParam() const
 
 iec101::ProtocolSettings SlaveSimLine::settings() const
 {
-    return {slaveConfig.commonAddress,     slaveConfig.sizeOfCA,  slaveConfig.linkAddress,
-            slaveConfig.linkAddressLength, slaveConfig.sizeOfIOA, slaveConfig.sizeOfCOT};
+    iec101::ProtocolSettings settings;
+    settings.commonAddress = slaveConfig.commonAddress;
+    settings.commonAddressSize = slaveConfig.sizeOfCA;
+    settings.linkAddress = slaveConfig.linkAddress;
+    settings.linkAddressSize = slaveConfig.linkAddressLength;
+    settings.objectAddressSize = slaveConfig.sizeOfIOA;
+    settings.causeSize = slaveConfig.sizeOfCOT;
+    return settings;
+}
+
+iec101::SerialSettings SlaveSimLine::serialSettings() const
+{
+    return iec101::SerialSettings::fromParam(serialParam());
 }
 
 QStringList SlaveSimLine::settingTexts() const
 {
     QStringList texts;
-    for (int value : settings())
+    for (int value : settings().toArray())
         texts << QString::number(value);
     return texts;
 }

@@ -12,6 +12,7 @@
 
 #include "protocolsettings.h"
 #include "serialparam.h"
+#include "serialsettings.h"
 #include "slavesim.h"
 
 class LineRelay;
@@ -38,6 +39,7 @@ public:
     QString masterPort() const;
     iec101::SerialParam serialParam() const;
     iec101::ProtocolSettings settings() const;
+    iec101::SerialSettings serialSettings() const;
     // The same six settings as an operator types them into the view's settings dialog.
     QStringList settingTexts() const;
 

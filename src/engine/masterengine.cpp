@@ -1,0 +1,1156 @@
+#include "masterengine.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QScopeGuard>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+// hal_serial.h must precede cs101_master.h, which uses SerialPort without including it.
+#include <hal_serial.h>
+
+#include <cs101_information_objects.h>
+#include <cs101_master.h>
+
+#include "asdudecoder.h"
+#include "commandencoder.h"
+#include "lineframebuffer.h"
+#include "metatypes.h"
+#include "objectkind.h"
+#include "portwatch.h"
+
+namespace iec101 {
+
+namespace {
+
+// A round of poll and run that brings nothing may just be waiting for the answer to its
+// own request; the second such round in a row means the station has nothing more.
+constexpr int kQuietRoundsToStop = 2;
+constexpr int kQoiStation = 20;
+constexpr int kQccGeneral = 5;
+
+// Control field bits of a frame from the station (secondary).
+constexpr quint8 kPrm = 0x40;
+constexpr quint8 kAcd = 0x20;
+constexpr quint8 kDfc = 0x10;
+constexpr quint8 kFunctionMask = 0x0f;
+constexpr int kFunctionUserDataConfirmed = 3;
+constexpr int kFunctionUserDataNoReply = 4;
+constexpr int kFunctionBusy = 1;
+
+// Why the port did not open, as the operator should read it.
+QString openFailure(int error)
+{
+#ifdef Q_OS_UNIX
+    if (error != 0)
+        return qt_error_string(error);
+#else
+    Q_UNUSED(error)
+#endif
+    return QStringLiteral("the port is in use or access to it is denied");
+}
+
+bool isInterrogatedCause(int cause)
+{
+    return cause >= CS101_COT_INTERROGATED_BY_STATION && cause <= CS101_COT_INTERROGATED_BY_GROUP_16;
+}
+
+bool isCounterCause(int cause)
+{
+    return cause >= CS101_COT_REQUESTED_BY_GENERAL_COUNTER && cause <= CS101_COT_REQUESTED_BY_GROUP_4_COUNTER;
+}
+
+bool refusingCause(int cause)
+{
+    return cause >= CS101_COT_UNKNOWN_TYPE_ID && cause <= CS101_COT_UNKNOWN_IOA;
+}
+
+QString interrogationName(int typeId)
+{
+    return typeId == C_IC_NA_1 ? QStringLiteral("General interrogation") : QStringLiteral("Counter interrogation");
+}
+
+} // namespace
+
+struct MasterEngine::Private
+{
+    enum class Phase { Answer, SelectConfirmation, Confirmation, DeactivationConfirmation, Termination };
+
+    struct Pending
+    {
+        CommandRequest request;
+        int commonAddress = 0;
+        Phase phase = Phase::Confirmation;
+        QVector<InfoObject> answer;
+        qint64 firstSentMs = 0;
+        qint64 deadlineMs = 0;
+        qint64 pausedRemainingMs = -1; // the step's time left while the station is busy
+        bool resendOnRecovery = false; // its last frame was answered "busy", not taken
+    };
+
+    struct Retry
+    {
+        CommandRequest request;
+        qint64 dueMs = 0;
+    };
+
+    // What the station's frames of one round of poll and run said.
+    struct Round
+    {
+        int received = 0;
+        bool acd = false;      // it has class 1 data waiting
+        bool userData = false; // it sent an ASDU
+    };
+
+    explicit Private(MasterEngine* engine);
+
+    MasterEngine* q;
+    QElapsedTimer clock;
+
+    // The line.
+    CS101_Master master = nullptr;
+    SerialPort serialPort = nullptr;
+    bool portOpen = false; // the last open() opened the line; polling waits otherwise
+    PortWatch port;
+    SerialSettings serial;
+    ProtocolSettings protocol;
+    EngineTuning tuning;
+    sLinkLayerParameters linkParameters{};
+    sCS101_AppLayerParameters appParameters{};
+
+    QTimer* tickTimer = nullptr;
+    QTimer* stepTimer = nullptr;    // the pending command's current step
+    QTimer* lineRunTimer = nullptr; // a command's next slice of the line
+    QTimer* retryTimer = nullptr;   // the engine's own interrogations, tried again
+    QTimer* busyTimer = nullptr;    // back-off from a busy station
+    QTimer* linkDownTimer = nullptr;
+
+    LinkState state = LinkState::Disconnected;
+    bool initialRequested = false;
+    int initialOpen = 0;            // automatic interrogations not yet ended for good
+    bool initialComplete = true;    // every one that ended brought its data
+    std::optional<Pending> pending;
+    QList<CommandRequest> queue;
+    QList<Retry> retries;
+    QHash<quint64, int> attempts; // automatic request -> attempts so far
+    quint64 nextId = 0;
+
+    quint64 receivedAsduCount = 0;
+    Round round;
+    bool lastSentUserData = false;
+    bool broadcastGone = false; // the pending broadcast clock sync has left
+    bool busyDetected = false;
+    bool busyWaiting = false;
+    int busyBackoffMs = 0;
+    qint64 tickOverrunMs = 0;
+    LineFrameBuffer lineFrames;
+    bool lineFramesOutstanding = false;
+
+    qint64 now() const { return clock.elapsed(); }
+    int linkAddress() const { return protocol.linkAddress; }
+    int commonAddressOf(const CommandRequest& request) const;
+
+    void setState(LinkState next);
+    void createMaster();
+    void destroyMaster();
+    void closeLine();
+
+    void runLine();
+    bool answerDue() const;
+    void scheduleLineRun(int delayMs);
+    void lineRunDue();
+    void handOverLineFrames();
+
+    void start(const CommandRequest& request);
+    bool transmit(Pending& command, bool select);
+    void armStep(qint64 timeoutMs);
+    void stepTimedOut();
+    void finish(CommandOutcome outcome);
+    void notSent(const CommandRequest& request, CommandOutcome::Reason reason, const QString& detail = QString());
+    void report(const CommandRequest& request, CommandOutcome& outcome);
+    void sendNext();
+    void scheduleRetries();
+    void retryDue();
+    void requestInitialData();
+
+    void linkStateReported(LinkLayerState libraryState);
+    void asduReceived(CS101_ASDU asdu);
+    bool answersPending(const AsduHeader& header) const;
+    bool collectsData(const InfoObject& first) const;
+    void advance(const AsduHeader& header, const QVector<InfoObject>& objects);
+    void frameSeen(const uint8_t* octets, int size, bool sent);
+
+    void enterBusy();
+    void busyBackoffOver();
+    void pauseStep();
+    void resumeStep();
+    void linkDownTooLong();
+
+    static void linkStateHandler(void* parameter, int address, LinkLayerState state);
+    static bool asduHandler(void* parameter, int address, CS101_ASDU asdu);
+    static void rawFrameHandler(void* parameter, uint8_t* msg, int msgSize, bool sent);
+};
+
+MasterEngine::Private::Private(MasterEngine* engine) : q(engine)
+{
+    clock.start();
+    auto makeTimer = [engine](bool singleShot) {
+        auto* timer = new QTimer(engine);
+        timer->setSingleShot(singleShot);
+        return timer;
+    };
+    tickTimer = makeTimer(false);
+    stepTimer = makeTimer(true);
+    lineRunTimer = makeTimer(true);
+    retryTimer = makeTimer(true);
+    busyTimer = makeTimer(true);
+    linkDownTimer = makeTimer(true);
+    // Precise timers: the coarse kind may fire 5 % late, which on a short pause between
+    // polls is the whole pause again.
+    lineRunTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(tickTimer, &QTimer::timeout, engine, &MasterEngine::tick);
+    QObject::connect(stepTimer, &QTimer::timeout, engine, [this] { stepTimedOut(); });
+    QObject::connect(lineRunTimer, &QTimer::timeout, engine, [this] { lineRunDue(); });
+    QObject::connect(retryTimer, &QTimer::timeout, engine, [this] { retryDue(); });
+    QObject::connect(busyTimer, &QTimer::timeout, engine, [this] { busyBackoffOver(); });
+    QObject::connect(linkDownTimer, &QTimer::timeout, engine, [this] { linkDownTooLong(); });
+}
+
+// ---------------------------------------------------------------- library callbacks
+
+// Link-layer state callback of lib60870; runs inside CS101_Master_run.
+void MasterEngine::Private::linkStateHandler(void* parameter, int address, LinkLayerState state)
+{
+    Q_UNUSED(address)
+    if (auto* self = static_cast<Private*>(parameter))
+        self->linkStateReported(state);
+}
+
+// ASDU callback of lib60870; the ASDU is valid only during the call.
+bool MasterEngine::Private::asduHandler(void* parameter, int address, CS101_ASDU asdu)
+{
+    Q_UNUSED(address)
+    auto* self = static_cast<Private*>(parameter);
+    if (!self)
+        return false;
+    ++self->receivedAsduCount;
+    self->asduReceived(asdu);
+    return true;
+}
+
+// Raw frame callback of lib60870; runs inside CS101_Master_run for every frame sent or
+// received, corrupted ones included.
+void MasterEngine::Private::rawFrameHandler(void* parameter, uint8_t* msg, int msgSize, bool sent)
+{
+    auto* self = static_cast<Private*>(parameter);
+    if (!self || !msg || msgSize <= 0)
+        return;
+    self->lineFrames.append(msg, msgSize, sent);
+    self->frameSeen(msg, msgSize, sent);
+}
+
+void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent)
+{
+    // The control field of a fixed (10 C A.. CS 16) or variable (68 L L 68 C A.. ...) frame.
+    int control = -1;
+    if (octets[0] == 0x10 && size >= 2)
+        control = octets[1];
+    else if (octets[0] == 0x68 && size >= 5)
+        control = octets[4];
+    if (sent) {
+        const int function = control >= 0 && (control & kPrm) ? control & kFunctionMask : -1;
+        lastSentUserData = function == kFunctionUserDataConfirmed;
+        if (function == kFunctionUserDataNoReply && pending && pending->request.broadcast)
+            broadcastGone = true;
+        return;
+    }
+    ++round.received;
+    // A single character (E5) is a plain acknowledgement or "no data".
+    if (control < 0 || (control & kPrm))
+        return;
+    if (control & kAcd)
+        round.acd = true;
+    if (octets[0] == 0x68)
+        round.userData = true;
+    // "Busy": the data flow control bit, or the function that refuses a frame because
+    // the station's buffers are full. The library's link layer stays busy for good
+    // after one; the engine recovers around it.
+    if ((control & kDfc) || (control & kFunctionMask) == kFunctionBusy) {
+        busyDetected = true;
+        if (pending && lastSentUserData)
+            pending->resendOnRecovery = true;
+    }
+}
+
+void MasterEngine::Private::linkStateReported(LinkLayerState libraryState)
+{
+    switch (libraryState) {
+    case LL_STATE_AVAILABLE: {
+        const bool afterBusy = state == LinkState::Busy;
+        linkDownTimer->stop();
+        busyBackoffMs = 0;
+        setState(LinkState::Available);
+        if (afterBusy)
+            resumeStep();
+        requestInitialData();
+        sendNext();
+        break;
+    }
+    case LL_STATE_ERROR:
+        if (state == LinkState::Available || state == LinkState::Connecting) {
+            setState(LinkState::Error);
+            linkDownTimer->start(std::max(0, protocol.commandTimeoutMs));
+        }
+        break;
+    case LL_STATE_BUSY:
+    case LL_STATE_IDLE:
+    default:
+        // The library passes through "busy" while it sets the link up; a station that
+        // really is busy shows in its frames (frameSeen).
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- line
+
+int MasterEngine::Private::commonAddressOf(const CommandRequest& request) const
+{
+    return request.commonAddress == CommandRequest::kOwnAddress ? protocol.commonAddress : request.commonAddress;
+}
+
+void MasterEngine::Private::setState(LinkState next)
+{
+    if (state == next)
+        return;
+    state = next;
+    Q_EMIT q->linkStateChanged(linkAddress(), next);
+}
+
+void MasterEngine::Private::createMaster()
+{
+    master = CS101_Master_create(serialPort, &linkParameters, &appParameters, IEC60870_LINK_LAYER_UNBALANCED);
+    if (!master)
+        return;
+    CS101_Master_setASDUReceivedHandler(master, &Private::asduHandler, this);
+    CS101_Master_setLinkLayerStateChanged(master, &Private::linkStateHandler, this);
+    CS101_Master_setRawMessageHandler(master, &Private::rawFrameHandler, this);
+    CS101_Master_addSlave(master, linkAddress());
+    CS101_Master_useSlaveAddress(master, linkAddress());
+}
+
+void MasterEngine::Private::destroyMaster()
+{
+    if (master) {
+        CS101_Master_destroy(master);
+        master = nullptr;
+    }
+}
+
+void MasterEngine::Private::closeLine()
+{
+    tickTimer->stop();
+    lineRunTimer->stop();
+    busyTimer->stop();
+    linkDownTimer->stop();
+    retryTimer->stop();
+    busyWaiting = false;
+    busyDetected = false;
+    portOpen = false;
+    destroyMaster();
+    if (serialPort) {
+        // Closing twice would close whatever file descriptor the first close freed.
+        SerialPort_close(serialPort);
+        SerialPort_destroy(serialPort);
+        serialPort = nullptr;
+        state = LinkState::Connecting; // so that the change below is reported
+    }
+    setState(LinkState::Disconnected);
+}
+
+void MasterEngine::Private::runLine()
+{
+    // Drain the line while it delivers: the library takes at most one frame per run, so
+    // one exchange per tick would let a busy station's event queue overflow. Quiet rounds
+    // end the drain only while no answer is due; a command waiting for one keeps the line
+    // running, in slices, with whatever reached this thread meanwhile (a close, a new
+    // command) in between. A station that answers at once that it has nothing is asked
+    // again after a short pause instead of at once, so a fast line does not spin.
+    QElapsedTimer spent;
+    spent.start();
+    int quietRounds = 0;
+    bool paced = false;
+    do {
+        const quint64 before = receivedAsduCount;
+        round = Round();
+        CS101_Master_pollSingleSlave(master, linkAddress());
+        CS101_Master_run(master);
+        // The connection may have been closed from inside a callback.
+        if (!master)
+            return;
+        if (busyDetected) {
+            enterBusy();
+            return;
+        }
+        if (broadcastGone) {
+            broadcastGone = false;
+            CommandOutcome outcome;
+            outcome.result = CommandOutcome::Result::Confirmed;
+            finish(outcome);
+        }
+        quietRounds = receivedAsduCount == before ? quietRounds + 1 : 0;
+        if (answerDue() && round.received > 0 && !round.acd && !round.userData) {
+            paced = true;
+            break;
+        }
+    } while ((answerDue() || quietRounds < kQuietRoundsToStop) && spent.elapsed() < tuning.drainBudgetMs);
+    if (answerDue())
+        scheduleLineRun(paced ? tuning.quietPollMs : 0);
+}
+
+bool MasterEngine::Private::answerDue() const
+{
+    // Without the link there is no answer to wait for: the line goes back to the tick.
+    return tuning.commandsRunLine && pending && state == LinkState::Available && !busyWaiting;
+}
+
+void MasterEngine::Private::scheduleLineRun(int delayMs)
+{
+    // A timer rather than a run from here: sends happen inside the library's callbacks
+    // too, and the master must not be run from within its own run.
+    if (!tuning.commandsRunLine)
+        return;
+    if (lineRunTimer->isActive() && lineRunTimer->remainingTime() <= delayMs)
+        return;
+    lineRunTimer->start(std::max(0, delayMs));
+}
+
+void MasterEngine::Private::lineRunDue()
+{
+    // The port check costs a stat, and a vanished port must not be run: the library
+    // would spin on it.
+    if (!master || busyWaiting)
+        return;
+    if (!port.available()) {
+        q->close();
+        return;
+    }
+    if (portOpen)
+        runLine();
+}
+
+void MasterEngine::Private::handOverLineFrames()
+{
+    // One batch in flight at most: a receiver that falls behind leaves the frames in the
+    // bounded buffer instead of a growing queue of signals.
+    if (lineFramesOutstanding || lineFrames.isEmpty())
+        return;
+    int dropped = 0;
+    const QVector<LineFrame> frames = lineFrames.take(&dropped);
+    lineFramesOutstanding = true;
+    Q_EMIT q->lineFramesReady(frames, dropped);
+}
+
+// ---------------------------------------------------------------- busy station
+
+void MasterEngine::Private::enterBusy()
+{
+    busyDetected = false;
+    lineRunTimer->stop();
+    if (!busyWaiting && state != LinkState::Busy)
+        Q_EMIT q->statusMessage(QStringLiteral("Station %1 is busy; polling paused").arg(linkAddress()));
+    setState(LinkState::Busy);
+    busyWaiting = true;
+    pauseStep();
+    busyBackoffMs = busyBackoffMs <= 0 ? tuning.busyBackoffMs
+                                       : std::min(busyBackoffMs * 2, std::max(tuning.busyBackoffMs, tuning.busyBackoffMaxMs));
+    busyTimer->start(std::max(0, busyBackoffMs));
+}
+
+void MasterEngine::Private::busyBackoffOver()
+{
+    // The library's link layer leaves its busy state only through a new link set-up; a
+    // fresh master on the same open port asks the station for its link status, resets
+    // the link when it is ready, and polling goes on where it stopped. What the station
+    // holds for us is still there; our own command, if its frame was refused, goes again.
+    busyWaiting = false;
+    if (!serialPort || !portOpen)
+        return;
+    destroyMaster();
+    createMaster();
+    if (!master) {
+        q->close();
+        return;
+    }
+    if (tuning.commandsRunLine)
+        scheduleLineRun(0);
+}
+
+void MasterEngine::Private::pauseStep()
+{
+    if (!pending || pending->pausedRemainingMs >= 0)
+        return;
+    pending->pausedRemainingMs = std::max<qint64>(0, pending->deadlineMs - now());
+    stepTimer->stop();
+}
+
+void MasterEngine::Private::resumeStep()
+{
+    if (!pending)
+        return;
+    if (pending->resendOnRecovery) {
+        pending->resendOnRecovery = false;
+        pending->pausedRemainingMs = -1;
+        const bool select = pending->phase == Phase::SelectConfirmation;
+        if (!transmit(*pending, select))
+            return;
+        armStep(pending->phase == Phase::Termination ? protocol.terminationWaitMs : protocol.commandTimeoutMs);
+        scheduleLineRun(0);
+        return;
+    }
+    if (pending->pausedRemainingMs >= 0) {
+        const qint64 remaining = pending->pausedRemainingMs;
+        pending->pausedRemainingMs = -1;
+        armStep(remaining);
+    }
+    scheduleLineRun(0);
+}
+
+void MasterEngine::Private::linkDownTooLong()
+{
+    // Commands that waited behind a link that did not come back within a command's time.
+    while (!queue.isEmpty() && state != LinkState::Available)
+        notSent(queue.takeFirst(), CommandOutcome::Reason::LinkDown);
+}
+
+// ---------------------------------------------------------------- commands
+
+void MasterEngine::Private::requestInitialData()
+{
+    if (initialRequested)
+        return;
+    initialRequested = true;
+    initialOpen = 2;
+    initialComplete = true;
+    CommandRequest interrogation = CommandRequest::interrogation(kQoiStation);
+    interrogation.origin = CommandRequest::Origin::Automatic;
+    CommandRequest counters = CommandRequest::counterInterrogation(kQccGeneral);
+    counters.origin = CommandRequest::Origin::Automatic;
+    q->send(interrogation);
+    q->send(counters);
+}
+
+void MasterEngine::Private::start(const CommandRequest& request)
+{
+    Pending command;
+    command.request = request;
+    command.commonAddress = commonAddressOf(request);
+    using Execution = CommandRequest::Execution;
+    const bool select =
+        request.execution == Execution::SelectBeforeExecute || request.execution == Execution::SelectOnly;
+    if (request.typeId == C_RD_NA_1)
+        command.phase = Phase::Answer;
+    else if (select)
+        command.phase = Phase::SelectConfirmation;
+    else if (request.execution == Execution::Deactivate)
+        command.phase = Phase::DeactivationConfirmation;
+    else
+        command.phase = Phase::Confirmation;
+    pending = command;
+    if (!transmit(*pending, select)) {
+        const CommandRequest refused = pending->request;
+        pending.reset();
+        notSent(refused, CommandOutcome::Reason::Invalid, QStringLiteral("the library cannot build it"));
+        sendNext();
+        return;
+    }
+    pending->firstSentMs = now();
+    armStep(protocol.commandTimeoutMs);
+    Q_EMIT q->commandSent(request);
+    // Nobody answers a broadcast: it ends once its frame is on the line (runLine), so that
+    // the next command does not meet it still waiting in the library.
+    broadcastGone = false;
+    scheduleLineRun(0);
+}
+
+bool MasterEngine::Private::transmit(Pending& command, bool select)
+{
+    if (!master)
+        return false;
+    const CommandRequest& request = command.request;
+    const int ca = command.commonAddress;
+    switch (request.typeId) {
+    case C_RD_NA_1:
+        CS101_Master_sendReadCommand(master, ca, request.objectAddress);
+        return true;
+    case C_IC_NA_1:
+        CS101_Master_sendInterrogationCommand(master, CS101_COT_ACTIVATION, ca,
+                                              QualifierOfInterrogation(request.qualifier & 0xff));
+        return true;
+    case C_CI_NA_1:
+        CS101_Master_sendCounterInterrogationCommand(master, CS101_COT_ACTIVATION, ca,
+                                                     uint8_t(request.qualifier & 0xff));
+        return true;
+    case C_CS_NA_1: {
+        sCP56Time2a time;
+        const QDateTime at = request.timeTag.isValid() ? request.timeTag : QDateTime::currentDateTime();
+        CommandEncoder::fillTime(time, at, protocol.timeTagsInUtc);
+        if (!request.broadcast) {
+            CS101_Master_sendClockSyncCommand(master, ca, &time);
+            return true;
+        }
+        CS101_Master_useSlaveAddress(master, protocol.broadcastLinkAddress());
+        CS101_Master_sendClockSyncCommand(master, protocol.broadcastCommonAddress(), &time);
+        CS101_Master_useSlaveAddress(master, linkAddress());
+        return true;
+    }
+    default:
+        break;
+    }
+    InformationObject object =
+        CommandEncoder::createObject(request, select, QDateTime::currentDateTime(), protocol);
+    if (!object)
+        return false;
+    const auto cause = request.execution == CommandRequest::Execution::Deactivate ? CS101_COT_DEACTIVATION
+                                                                                   : CS101_COT_ACTIVATION;
+    CS101_Master_sendProcessCommand(master, cause, ca, object);
+    InformationObject_destroy(object);
+    return true;
+}
+
+void MasterEngine::Private::armStep(qint64 timeoutMs)
+{
+    if (!pending)
+        return;
+    const qint64 wait = std::max<qint64>(0, timeoutMs);
+    pending->deadlineMs = now() + wait;
+    stepTimer->start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
+}
+
+void MasterEngine::Private::stepTimedOut()
+{
+    if (!pending || pending->pausedRemainingMs >= 0)
+        return;
+    CommandOutcome outcome;
+    switch (pending->phase) {
+    case Phase::Termination:
+        // Confirmed, and the station never said it was done: not a failure, but said.
+        outcome.result = CommandOutcome::Result::Confirmed;
+        outcome.terminationMissing = true;
+        outcome.cause = CS101_COT_ACTIVATION_CON;
+        break;
+    case Phase::Answer:
+        outcome.result = CommandOutcome::Result::TimedOut;
+        outcome.step = CommandOutcome::Step::Answer;
+        break;
+    case Phase::SelectConfirmation:
+        outcome.result = CommandOutcome::Result::TimedOut;
+        outcome.step = CommandOutcome::Step::SelectConfirmation;
+        break;
+    case Phase::DeactivationConfirmation:
+        outcome.result = CommandOutcome::Result::TimedOut;
+        outcome.step = CommandOutcome::Step::DeactivationConfirmation;
+        break;
+    case Phase::Confirmation:
+        outcome.result = CommandOutcome::Result::TimedOut;
+        outcome.step = CommandOutcome::Step::Confirmation;
+        break;
+    }
+    finish(outcome);
+}
+
+void MasterEngine::Private::finish(CommandOutcome outcome)
+{
+    if (!pending)
+        return;
+    stepTimer->stop();
+    Pending done = *pending;
+    pending.reset();
+    outcome.roundTripMs = now() - done.firstSentMs;
+    report(done.request, outcome);
+    Q_EMIT q->commandFinished(done.request, outcome, done.answer);
+    if (outcome.result == CommandOutcome::Result::Confirmed && outcome.terminationMissing)
+        Q_EMIT q->statusMessage(QStringLiteral("%1: confirmed, not terminated").arg(done.request.text()));
+    sendNext();
+}
+
+void MasterEngine::Private::notSent(const CommandRequest& request, CommandOutcome::Reason reason,
+                                    const QString& detail)
+{
+    CommandOutcome outcome;
+    outcome.result = CommandOutcome::Result::NotSent;
+    outcome.reason = reason;
+    outcome.detail = detail;
+    report(request, outcome);
+    Q_EMIT q->commandFinished(request, outcome, {});
+    Q_EMIT q->statusMessage(QStringLiteral("%1 %2").arg(request.text(), outcome.text()));
+}
+
+// Decides whether a failed interrogation of the engine's own is tried again, tells the
+// operator about failures, and keeps count of the initial data.
+void MasterEngine::Private::report(const CommandRequest& request, CommandOutcome& outcome)
+{
+    const bool automatic = request.origin == CommandRequest::Origin::Automatic && request.isInterrogation();
+    if (!outcome.succeeded()) {
+        if (automatic && outcome.reason != CommandOutcome::Reason::Closed) {
+            const int attempt = attempts.value(request.id, 1);
+            if (attempt < std::max(1, tuning.initialInterrogationAttempts)) {
+                outcome.retrying = true;
+                attempts.insert(request.id, attempt + 1);
+                const qint64 backoff = qint64(std::max(0, tuning.retryBackoffMs)) << std::min(attempt - 1, 10);
+                retries.append({request, now() + backoff});
+                scheduleRetries();
+                Q_EMIT q->statusMessage(QStringLiteral("Interrogation command fail. Retrying..."));
+                return;
+            }
+            Q_EMIT q->statusMessage(QStringLiteral("%1 failed after %2 attempts: %3")
+                                        .arg(interrogationName(request.typeId))
+                                        .arg(attempt)
+                                        .arg(outcome.text()));
+        } else if (outcome.result == CommandOutcome::Result::TimedOut &&
+                   (request.typeId == C_RD_NA_1 || request.typeId == C_SC_NA_1 || request.typeId == C_DC_NA_1 ||
+                    request.typeId == C_CS_NA_1)) {
+            Q_EMIT q->statusMessage(QStringLiteral("Command fail (if DoubleCmd, try toggle local/remote)"));
+        } else if (outcome.result != CommandOutcome::Result::NotSent) {
+            Q_EMIT q->statusMessage(QStringLiteral("%1: %2").arg(request.text(), outcome.text()));
+        }
+    }
+    if (automatic) {
+        attempts.remove(request.id);
+        initialComplete = initialComplete && outcome.succeeded();
+        if (initialOpen > 0 && --initialOpen == 0)
+            Q_EMIT q->initialDataFinished(linkAddress(), initialComplete);
+    }
+}
+
+void MasterEngine::Private::scheduleRetries()
+{
+    if (retries.isEmpty()) {
+        retryTimer->stop();
+        return;
+    }
+    qint64 due = retries.first().dueMs;
+    for (const Retry& retry : qAsConst(retries))
+        due = std::min(due, retry.dueMs);
+    retryTimer->start(int(std::max<qint64>(0, due - now())));
+}
+
+void MasterEngine::Private::retryDue()
+{
+    // Retries join the queue at its end: a station that keeps refusing an interrogation
+    // never holds up what the operator asks for.
+    const qint64 at = now();
+    QList<Retry> due;
+    for (auto it = retries.begin(); it != retries.end();) {
+        if (it->dueMs <= at) {
+            due.append(*it);
+            it = retries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    scheduleRetries();
+    for (const Retry& retry : qAsConst(due))
+        q->send(retry.request);
+}
+
+void MasterEngine::Private::sendNext()
+{
+    if (pending || queue.isEmpty() || state != LinkState::Available || busyWaiting || !master)
+        return;
+    start(queue.takeFirst());
+}
+
+// ---------------------------------------------------------------- receiving
+
+bool MasterEngine::Private::answersPending(const AsduHeader& header) const
+{
+    if (!pending || header.typeId != pending->request.typeId)
+        return false;
+    const int cause = header.cause;
+    if (cause != CS101_COT_ACTIVATION_CON && cause != CS101_COT_DEACTIVATION_CON &&
+        cause != CS101_COT_ACTIVATION_TERMINATION && !refusingCause(cause))
+        return false;
+    // A station answers with the common address it was asked with; a refusal for an
+    // unknown common address may carry anything there.
+    if (header.commonAddress != pending->commonAddress && cause != CS101_COT_UNKNOWN_CA)
+        return false;
+    const bool addressed = pending->request.typeId != C_IC_NA_1 && pending->request.typeId != C_CI_NA_1 &&
+                           pending->request.typeId != C_CS_NA_1 && pending->request.typeId != C_TS_NA_1 &&
+                           pending->request.typeId != C_RP_NA_1 && pending->request.typeId != C_CD_NA_1;
+    if (addressed && header.firstObjectAddress >= 0 && header.firstObjectAddress != pending->request.objectAddress)
+        return false;
+    return true;
+}
+
+bool MasterEngine::Private::collectsData(const InfoObject& first) const
+{
+    if (!pending)
+        return false;
+    switch (pending->request.typeId) {
+    case C_RD_NA_1:
+        return pending->phase == Phase::Answer && first.cause == CS101_COT_REQUEST;
+    case C_IC_NA_1:
+        return isInterrogatedCause(first.cause);
+    case C_CI_NA_1:
+        return isCounterCause(first.cause);
+    default:
+        return false;
+    }
+}
+
+void MasterEngine::Private::asduReceived(CS101_ASDU asdu)
+{
+    AsduHeader header;
+    if (!readAsduHeader(asdu, appParameters.sizeOfIOA, header) || header.elementCount <= 0)
+        return;
+    QVector<InfoObject> objects = decodeAsdu(asdu, appParameters.sizeOfIOA);
+    for (InfoObject& object : objects)
+        object.linkAddress = linkAddress();
+
+    if (ObjectKind::isMonitoring(header.typeId)) {
+        if (objects.isEmpty())
+            return;
+        // Data goes with a command only under the cause that answers it; everything else
+        // is what it is (spontaneous, periodic, background, a late answer) and goes out now.
+        if (collectsData(objects.first())) {
+            pending->answer += objects;
+            if (pending->request.typeId == C_RD_NA_1) {
+                CommandOutcome outcome;
+                outcome.result = CommandOutcome::Result::Confirmed;
+                outcome.cause = header.cause;
+                finish(outcome);
+            } else if (pending->phase == Phase::Termination) {
+                // A large interrogation keeps its termination wait alive with its own data.
+                armStep(protocol.terminationWaitMs);
+            }
+            return;
+        }
+        Q_EMIT q->dataReceived(objects);
+        return;
+    }
+    if (answersPending(header)) {
+        advance(header, objects);
+        return;
+    }
+    // A confirmation or termination of no pending command: a late echo (a broadcast clock
+    // sync confirmed after all, a command that timed out) or a frame the station repeats
+    // after a link recovery. Counted as an answer it would end or fill the next command.
+}
+
+void MasterEngine::Private::advance(const AsduHeader& header, const QVector<InfoObject>& objects)
+{
+    CommandOutcome outcome;
+    outcome.cause = header.cause;
+    outcome.negative = header.negative;
+    const auto stepOf = [](Phase phase) {
+        switch (phase) {
+        case Phase::Answer:
+            return CommandOutcome::Step::Answer;
+        case Phase::SelectConfirmation:
+            return CommandOutcome::Step::SelectConfirmation;
+        case Phase::DeactivationConfirmation:
+            return CommandOutcome::Step::DeactivationConfirmation;
+        case Phase::Confirmation:
+        case Phase::Termination:
+            break;
+        }
+        return CommandOutcome::Step::Confirmation;
+    };
+    if (header.negative || refusingCause(header.cause)) {
+        // Nothing follows a refusal: no execute after a refused select, no retry here.
+        outcome.result = CommandOutcome::Result::Refused;
+        outcome.step = stepOf(pending->phase);
+        finish(outcome);
+        return;
+    }
+    const bool hasTermination = pending->request.expectsTermination();
+    switch (header.cause) {
+    case CS101_COT_ACTIVATION_CON:
+        switch (pending->phase) {
+        case Phase::SelectConfirmation:
+            if (pending->request.execution == CommandRequest::Execution::SelectOnly) {
+                outcome.result = CommandOutcome::Result::Confirmed;
+                finish(outcome);
+                return;
+            }
+            pending->phase = Phase::Confirmation;
+            if (!transmit(*pending, false)) {
+                outcome.result = CommandOutcome::Result::NotSent;
+                outcome.reason = CommandOutcome::Reason::Invalid;
+                finish(outcome);
+                return;
+            }
+            armStep(protocol.commandTimeoutMs);
+            scheduleLineRun(0);
+            return;
+        case Phase::Confirmation:
+            if (pending->request.typeId == C_CS_NA_1)
+                pending->answer += objects; // the time the station was set to
+            if (hasTermination) {
+                pending->phase = Phase::Termination;
+                armStep(protocol.terminationWaitMs);
+                return;
+            }
+            outcome.result = CommandOutcome::Result::Confirmed;
+            finish(outcome);
+            return;
+        default:
+            // A repeated confirmation (after a link recovery) changes nothing.
+            return;
+        }
+    case CS101_COT_DEACTIVATION_CON:
+        if (pending->phase == Phase::DeactivationConfirmation) {
+            outcome.result = CommandOutcome::Result::Confirmed;
+            finish(outcome);
+        }
+        return;
+    case CS101_COT_ACTIVATION_TERMINATION:
+        // Some stations leave out the confirmation and only terminate.
+        if (pending->phase == Phase::Termination || (pending->phase == Phase::Confirmation && hasTermination)) {
+            outcome.result = CommandOutcome::Result::Terminated;
+            finish(outcome);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+// ---------------------------------------------------------------- MasterEngine
+
+MasterEngine::MasterEngine(QObject* parent) : QObject(parent), d(std::make_unique<Private>(this))
+{
+    registerMetaTypes();
+}
+
+MasterEngine::~MasterEngine()
+{
+    // Timers are children and go with the engine; only the library's objects need closing.
+    QSignalBlocker quiet(this);
+    d->pending.reset();
+    d->queue.clear();
+    d->destroyMaster();
+    if (d->serialPort) {
+        SerialPort_close(d->serialPort);
+        SerialPort_destroy(d->serialPort);
+        d->serialPort = nullptr;
+    }
+}
+
+LinkState MasterEngine::linkState() const
+{
+    return d->state;
+}
+
+bool MasterEngine::isOpen() const
+{
+    return d->serialPort != nullptr;
+}
+
+bool MasterEngine::isCommandPending() const
+{
+    return d->pending.has_value();
+}
+
+bool MasterEngine::isQueued(int typeId) const
+{
+    return std::any_of(d->queue.cbegin(), d->queue.cend(),
+                       [typeId](const CommandRequest& request) { return request.typeId == typeId; });
+}
+
+ProtocolSettings MasterEngine::protocolSettings() const
+{
+    return d->protocol;
+}
+
+EngineTuning MasterEngine::tuning() const
+{
+    return d->tuning;
+}
+
+void MasterEngine::setTuning(const EngineTuning& tuning)
+{
+    d->tuning = tuning;
+    d->tuning.tickMs = std::max(1, tuning.tickMs);
+    d->tuning.drainBudgetMs = std::max(0, tuning.drainBudgetMs);
+    d->tuning.quietPollMs = std::max(0, tuning.quietPollMs);
+    if (d->tickTimer->isActive())
+        d->tickTimer->start(d->tuning.tickMs);
+}
+
+void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& protocol)
+{
+    // Never leak an open line: a second open replaces the first.
+    if (d->master || d->serialPort)
+        close();
+
+    d->serial = serial;
+    d->protocol = protocol;
+    d->initialRequested = false;
+    d->initialOpen = 0;
+    d->tickOverrunMs = 0;
+    d->busyBackoffMs = 0;
+    d->round = Private::Round();
+
+    // The library opens the string it gets as a path.
+    d->port = PortWatch(serial.portName);
+    const QByteArray path = QFile::encodeName(d->port.path());
+    d->serialPort = SerialPort_create(path.constData(), serial.baudRate, uint8_t(serial.dataBits), serial.parity,
+                                      uint8_t(serial.stopBits));
+    if (!d->serialPort) {
+        d->state = LinkState::Connecting;
+        d->setState(LinkState::Disconnected);
+        return;
+    }
+
+    std::memset(&d->linkParameters, 0, sizeof d->linkParameters);
+    d->linkParameters.addressLength = protocol.linkAddressOctets();
+    d->linkParameters.timeoutForAck = 500;
+    d->linkParameters.timeoutRepeat = 2000;
+    d->linkParameters.useSingleCharACK = false;
+    d->linkParameters.timeoutLinkState = 5000; // the library's own default
+
+    std::memset(&d->appParameters, 0, sizeof d->appParameters);
+    d->appParameters.sizeOfTypeId = 1;
+    d->appParameters.sizeOfVSQ = 1;
+    d->appParameters.sizeOfCOT = protocol.causeOctets();
+    d->appParameters.originatorAddress = 0;
+    d->appParameters.sizeOfCA = protocol.commonAddressOctets();
+    d->appParameters.sizeOfIOA = protocol.objectAddressOctets();
+    d->appParameters.maxSizeOfASDU = 249;
+
+    d->createMaster();
+    if (!d->master) {
+        SerialPort_destroy(d->serialPort);
+        d->serialPort = nullptr;
+        d->state = LinkState::Connecting;
+        d->setState(LinkState::Disconnected);
+        return;
+    }
+    d->setState(LinkState::Connecting);
+    // A port that exists but cannot be opened (no permission, in use) is polled all the
+    // same and the link never comes up, but the library must not be run on it: its read
+    // would hand descriptor -1 to select(), which aborts the process.
+    errno = 0;
+    d->portOpen = SerialPort_open(d->serialPort);
+    const int openError = errno;
+    // Without a reason the operator would only see a link that never comes up. A port
+    // that does not exist at all is reported as gone at the first tick instead.
+    if (!d->portOpen && d->port.available())
+        Q_EMIT statusMessage(QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
+    d->tickTimer->start(d->tuning.tickMs);
+}
+
+void MasterEngine::close()
+{
+    const bool wasOpen = d->serialPort || d->master;
+    // What waited ends first, so that nothing is reported after the line is gone.
+    if (d->pending) {
+        CommandOutcome outcome;
+        outcome.result = CommandOutcome::Result::TimedOut;
+        outcome.step = d->pending->phase == Private::Phase::SelectConfirmation ? CommandOutcome::Step::SelectConfirmation
+                       : d->pending->phase == Private::Phase::Answer            ? CommandOutcome::Step::Answer
+                                                                                  : CommandOutcome::Step::Confirmation;
+        outcome.reason = CommandOutcome::Reason::Closed;
+        outcome.detail = QStringLiteral("connection closed");
+        const Private::Pending done = *d->pending;
+        d->pending.reset();
+        d->stepTimer->stop();
+        outcome.roundTripMs = d->now() - done.firstSentMs;
+        if (done.request.origin == CommandRequest::Origin::Automatic)
+            d->initialOpen = 0;
+        Q_EMIT commandFinished(done.request, outcome, done.answer);
+    }
+    const QList<CommandRequest> waiting = d->queue;
+    d->queue.clear();
+    d->retries.clear();
+    d->attempts.clear();
+    for (const CommandRequest& request : waiting) {
+        CommandOutcome outcome;
+        outcome.result = CommandOutcome::Result::NotSent;
+        outcome.reason = CommandOutcome::Reason::Closed;
+        Q_EMIT commandFinished(request, outcome, {});
+    }
+    d->initialOpen = 0;
+    d->closeLine();
+    // No tick follows: the last frames (often the ones that explain the end) go now.
+    if (wasOpen)
+        d->handOverLineFrames();
+}
+
+void MasterEngine::send(const CommandRequest& request)
+{
+    CommandRequest command = request;
+    if (command.id == 0)
+        command.id = (quint64(1) << 63) | ++d->nextId;
+    if (!d->master) {
+        d->notSent(command, CommandOutcome::Reason::NotConnected);
+        return;
+    }
+    const QString problem = CommandEncoder::validate(command);
+    if (!problem.isEmpty()) {
+        d->notSent(command, CommandOutcome::Reason::Invalid, problem);
+        return;
+    }
+    // A busy station gets its commands once it is ready again; a station that does not
+    // answer at all gets none.
+    if (d->state != LinkState::Available && d->state != LinkState::Busy) {
+        d->notSent(command, CommandOutcome::Reason::LinkDown);
+        return;
+    }
+    if (d->pending || d->state == LinkState::Busy || d->busyWaiting) {
+        if (d->queue.size() >= kQueueCapacity) {
+            d->notSent(command, CommandOutcome::Reason::QueueFull);
+            return;
+        }
+        d->queue.append(command);
+        return;
+    }
+    d->start(command);
+}
+
+void MasterEngine::tick()
+{
+    // Whatever this tick puts on the line goes to the receiver in one batch at its end.
+    const auto handOver = qScopeGuard([this] { d->handOverLineFrames(); });
+    if (!d->master)
+        return;
+    // A tick that runs longer than the interval (a slow line busy with long frames) is
+    // kept on account, and one tick is skipped per interval of it, so that ticks do not
+    // pile up behind a busy line.
+    if (d->tuning.drainBudgetMs > 0 && d->tickOverrunMs >= d->tuning.tickMs) {
+        d->tickOverrunMs -= d->tuning.tickMs;
+        return;
+    }
+    if (!d->port.available()) {
+        close();
+        return;
+    }
+    if (!d->portOpen || d->busyWaiting)
+        return;
+    // A command has a run of the line due (it just went out, or its answer is still due);
+    // the tick leaves the line to it.
+    if (d->lineRunTimer->isActive())
+        return;
+    QElapsedTimer spent;
+    spent.start();
+    d->runLine();
+    d->tickOverrunMs = std::max<qint64>(0, d->tickOverrunMs + spent.elapsed() - d->tuning.tickMs);
+    Q_EMIT polled();
+}
+
+void MasterEngine::lineFramesTaken()
+{
+    d->lineFramesOutstanding = false;
+    // While connected the next tick hands over the rest; after a close nothing would.
+    if (!d->master)
+        d->handOverLineFrames();
+}
+
+} // namespace iec101
