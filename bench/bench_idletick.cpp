@@ -3,6 +3,8 @@
 // measured over a quiet link to the simulated slave on a pty. The port check is a stat
 // of the port's device node on each tick; the system's port list, asked again only when
 // that node changes, is measured on its own for comparison.
+// Then the same station silent on commands while a Read is always waiting: the worker's
+// share of a core while the engine keeps polling for an answer that never comes.
 // Usage: bench_idletick [seconds=20]
 
 #include <QCoreApplication>
@@ -59,15 +61,14 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 
 } // namespace
 
-int main(int argc, char** argv)
+bool runVariant(const char* name, const iec101::EngineTuning& tuning, int seconds)
 {
-    QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 20;
-
+    std::printf("== variant: %s\n", name);
     EngineFixture f;
+    f.setTuning(tuning);
     if (!f.bringUp()) {
         std::fprintf(stderr, "the link did not come up\n");
-        return 1;
+        return false;
     }
     pthread_t workerThread{};
     f.runOnWorker([&workerThread] { workerThread = pthread_self(); });
@@ -103,11 +104,39 @@ int main(int argc, char** argv)
     std::printf("idle connected engine over %.1f s (%.0f ticks of 200 ms)\n", wallMs / 1e3, ticks);
     std::printf("  worker thread: %.3f ms CPU per tick = %.2f %% of one core (pty: port checked by path)\n",
                 perTick, 100.0 * perTick / 200.0);
-    std::printf("  GUI thread (the engine's timers): %.3f ms CPU per tick = %.2f %% of one core\n",
+    std::printf("  calling thread (the view's, idle): %.3f ms CPU per tick = %.2f %% of one core\n",
                 mainMs / ticks, 100.0 * mainMs / wallMs);
     std::printf("  port check by path (stat): %.4f ms CPU\n", statMs);
     std::printf(
         "  port check by name (QSerialPortInfo::availablePorts, %d ports): %.3f ms CPU, %.3f ms wall\n",
         portCount, enumerateMs, enumerateWallMs);
-    return 0;
+
+    // A station that answers every poll at once but never a command: the engine keeps
+    // a Read waiting all the time, and must not spin on the fast line meanwhile.
+    f.slave().setCommandMode(slavesim::CommandMode::Silent);
+    const double waitingStart = threadCpuMs(workerThread);
+    QElapsedTimer waitingWall;
+    waitingWall.start();
+    int reads = 0;
+    while (waitingWall.elapsed() < seconds * 1000) {
+        const quint64 id = f.send(iec101::CommandRequest::read(slavesim::ioa::kFirstMeasured));
+        ++reads;
+        if (!f.waitForOutcome(id, 30000))
+            break;
+    }
+    const double waitingMs = threadCpuMs(workerThread) - waitingStart;
+    std::printf("  waiting for a silent station (%d reads timed out in %.1f s): worker %.2f %% of one core\n",
+                reads, waitingWall.elapsed() / 1e3, 100.0 * waitingMs / waitingWall.elapsed());
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 20;
+    iec101::EngineTuning waitForTick;
+    waitForTick.commandsRunLine = false;
+    const bool ok = runVariant("commands run the line", iec101::EngineTuning(), seconds) &&
+                    runVariant("commands wait for the tick", waitForTick, seconds);
+    return ok ? 0 : 1;
 }

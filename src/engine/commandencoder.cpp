@@ -28,7 +28,8 @@ QString validate(const CommandRequest& request)
     if (!isSupported(request.typeId))
         return QStringLiteral("type %1 is not supported").arg(request.typeId);
     const bool process = request.typeId == C_SC_NA_1 || request.typeId == C_DC_NA_1;
-    if ((process || request.typeId == C_RD_NA_1) && (request.objectAddress < 0 || request.objectAddress > 0xffffff))
+    if ((process || request.typeId == C_RD_NA_1) &&
+        (request.objectAddress < 0 || request.objectAddress > 0xffffff))
         return QStringLiteral("object address %1 out of range 0..16777215").arg(request.objectAddress);
     if (process && (request.qualifier < 0 || request.qualifier > 31))
         return QStringLiteral("qualifier %1 out of range 0..31").arg(request.qualifier);
@@ -77,11 +78,11 @@ InformationObject createObject(const CommandRequest& request, bool select, const
     Q_UNUSED(settings)
     switch (request.typeId) {
     case C_SC_NA_1:
-        return InformationObject(
-            SingleCommand_create(nullptr, request.objectAddress, request.value.toBool(), select, request.qualifier));
+        return InformationObject(SingleCommand_create(nullptr, request.objectAddress, request.value.toBool(),
+                                                      select, request.qualifier));
     case C_DC_NA_1:
-        return InformationObject(
-            DoubleCommand_create(nullptr, request.objectAddress, request.value.toInt(), select, request.qualifier));
+        return InformationObject(DoubleCommand_create(nullptr, request.objectAddress, request.value.toInt(),
+                                                      select, request.qualifier));
     default:
         return nullptr;
     }

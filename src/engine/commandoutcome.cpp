@@ -109,7 +109,8 @@ QString CommandOutcome::text() const
     case Reason::QueueFull:
         return QStringLiteral("not sent: queue full");
     case Reason::Invalid:
-        return QStringLiteral("not sent: %1").arg(detail.isEmpty() ? QStringLiteral("invalid request") : detail);
+        return QStringLiteral("not sent: %1")
+            .arg(detail.isEmpty() ? QStringLiteral("invalid request") : detail);
     case Reason::Closed:
         return QStringLiteral("not sent: connection closed");
     case Reason::None:

@@ -62,7 +62,8 @@ CommandRequest CommandRequest::doubleCommand(int objectAddress, int state, Execu
     return request;
 }
 
-bool CommandRequest::fromCommand(Command::CommandType type, const QVector<int>& values, CommandRequest* request)
+bool CommandRequest::fromCommand(Command::CommandType type, const QVector<int>& values,
+                                 CommandRequest* request)
 {
     // Commands are built from the first and last parameter; an empty list has neither.
     if (values.isEmpty())
@@ -170,7 +171,8 @@ QString CommandRequest::text() const
         break;
     case C_BO_NA_1:
     case C_BO_TA_1:
-        parts << QStringLiteral("0x") + QStringLiteral("%1").arg(value.toUInt(), 8, 16, QLatin1Char('0')).toUpper();
+        parts << QStringLiteral("0x") +
+                     QStringLiteral("%1").arg(value.toUInt(), 8, 16, QLatin1Char('0')).toUpper();
         break;
     case C_RP_NA_1:
         parts << QStringLiteral("qrp=%1").arg(qualifier);
@@ -189,10 +191,14 @@ QString CommandRequest::text() const
         parts << QStringLiteral("select-only");
     else if (execution == Execution::Deactivate)
         parts << QStringLiteral("deactivate");
-    const bool command = (typeId >= C_SC_NA_1 && typeId <= C_BO_NA_1) || (typeId >= C_SC_TA_1 && typeId <= C_BO_TA_1);
+    const bool command =
+        (typeId >= C_SC_NA_1 && typeId <= C_BO_NA_1) || (typeId >= C_SC_TA_1 && typeId <= C_BO_TA_1);
     if (command && qualifier != 0 && typeId != C_BO_NA_1 && typeId != C_BO_TA_1) {
-        const bool setpoint = (typeId >= C_SE_NA_1 && typeId <= C_SE_NC_1) || (typeId >= C_SE_TA_1 && typeId <= C_SE_TC_1);
-        parts << QStringLiteral("%1=%2").arg(setpoint ? QStringLiteral("ql") : QStringLiteral("qu")).arg(qualifier);
+        const bool setpoint =
+            (typeId >= C_SE_NA_1 && typeId <= C_SE_NC_1) || (typeId >= C_SE_TA_1 && typeId <= C_SE_TC_1);
+        parts << QStringLiteral("%1=%2")
+                     .arg(setpoint ? QStringLiteral("ql") : QStringLiteral("qu"))
+                     .arg(qualifier);
     }
     if (typeId >= P_ME_NA_1 && typeId <= P_ME_NC_1 && qualifier != 0)
         parts << QStringLiteral("kpa=%1").arg(qualifier);

@@ -10,7 +10,6 @@
 
 namespace iec101 {
 
-
 Iec101Network::Iec101Network(QObject* parent) : QObject(parent), engine(new MasterEngine(this))
 {
     registerMetaTypes();
@@ -87,8 +86,9 @@ void Iec101Network::linkStateChanged(int linkAddress, LinkState state)
     Q_UNUSED(linkAddress)
     switch (state) {
     case LinkState::Available:
-        Q_EMIT linkLayerStateChangedSignal(waitingForInitialData ? QStringLiteral("Available. Waiting for initial data")
-                                                                 : QStringLiteral("Available"));
+        Q_EMIT linkLayerStateChangedSignal(waitingForInitialData
+                                               ? QStringLiteral("Available. Waiting for initial data")
+                                               : QStringLiteral("Available"));
         waitingForInitialData = false;
         break;
     case LinkState::Error:

@@ -103,7 +103,7 @@ private:
     MasterEngine* engine = nullptr;
     bool lineOpen = false;
     bool waitingForInitialData = false;
-    int commandsOnLine = 0; // sent and not yet finished
+    int commandsOnLine = 0;          // sent and not yet finished
     QVector<InfoObject> heldObjects; // unasked objects held back while a command runs
 };
 

@@ -34,7 +34,7 @@ struct IEC101ENGINE_EXPORT ProtocolSettings
     int commonAddress = 1;
     int commonAddressSize = 2; // octets, 1 or 2
     int linkAddress = 1;
-    int linkAddressSize = 2; // octets, 0 to 2
+    int linkAddressSize = 2;   // octets, 0 to 2
     int objectAddressSize = 3; // octets, 1 to 3
     int causeSize = 2;         // octets, 1 or 2
 

@@ -152,7 +152,7 @@ struct Iec101View::Private
     int lastSettings[kSettingCount] = {};
     int registrySettings[kSettingCount] = {};
     QString exportError;
-    bool connected = false;           // the operator connected and has not disconnected
+    bool connected = false;             // the operator connected and has not disconnected
     bool waitingForInitialData = false; // the link has not been available since Connect
 };
 
@@ -210,7 +210,8 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->network->moveToThread(&d->workerThread);
     // The engine's timers run on the worker; the line is closed there, before it ends.
     Iec101Network* network = d->network;
-    connect(&d->workerThread, &QThread::finished, network, &Iec101Network::doDisconnect, Qt::DirectConnection);
+    connect(&d->workerThread, &QThread::finished, network, &Iec101Network::doDisconnect,
+            Qt::DirectConnection);
     d->workerThread.start(QThread::InheritPriority);
 }
 
@@ -234,9 +235,10 @@ void Iec101View::Private::connectEngine()
     QObject::connect(engine, &MasterEngine::statusMessage, q, &Iec101View::setStatusBarMessage);
     QObject::connect(engine, &MasterEngine::dataReceived, q,
                      [this](const QVector<InfoObject>& objects) { unsolicitedData(objects); });
-    QObject::connect(engine, &MasterEngine::commandFinished, q,
-                     [this](const CommandRequest& request, const CommandOutcome& outcome,
-                            const QVector<InfoObject>& answer) { commandFinished(request, outcome, answer); });
+    QObject::connect(
+        engine, &MasterEngine::commandFinished, q,
+        [this](const CommandRequest& request, const CommandOutcome& outcome,
+               const QVector<InfoObject>& answer) { commandFinished(request, outcome, answer); });
     QObject::connect(engine, &MasterEngine::initialDataFinished, q,
                      [this](int, bool complete) { initialDataFinished(complete); });
     MasterEngine* target = engine;
@@ -245,7 +247,8 @@ void Iec101View::Private::connectEngine()
                          if (monitor)
                              monitor->addFrames(frames, dropped);
                          // Only now may the engine send the next batch.
-                         QMetaObject::invokeMethod(target, &MasterEngine::lineFramesTaken, Qt::QueuedConnection);
+                         QMetaObject::invokeMethod(target, &MasterEngine::lineFramesTaken,
+                                                   Qt::QueuedConnection);
                      });
 }
 
@@ -390,7 +393,8 @@ void Iec101View::Private::makeSettingDialog()
         {caEdit, "caEdit", Iec101View::tr("Common adress of ASDU: "), "0-65534", 0, 65534},
         {caSizeEdit, "caSizeEdit", Iec101View::tr("Common adress of ASDU size: "), "1-2", 1, 2},
         {linkAddressEdit, "linkAddressEdit", Iec101View::tr("Link layer address: "), "0-65534", 0, 65534},
-        {linkAddressSizeEdit, "linkAddressSizeEdit", Iec101View::tr("Link layer address size: "), "1-2", 1, 2},
+        {linkAddressSizeEdit, "linkAddressSizeEdit", Iec101View::tr("Link layer address size: "), "1-2", 1,
+         2},
         {ioaSizeEdit, "ioaSizeEdit", Iec101View::tr("Info object address size: "), "2-3", 2, 3},
         {cotSizeEdit, "cotSizeEdit", Iec101View::tr("Cause of transmission size: "), "1-2", 1, 2},
     }};
@@ -676,8 +680,8 @@ void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
 
 void Iec101View::settingDialogFinished(int result)
 {
-    const std::array<QLineEdit*, kSettingCount> edits{d->caEdit,          d->caSizeEdit,  d->linkAddressEdit,
-                                                      d->linkAddressSizeEdit, d->ioaSizeEdit, d->cotSizeEdit};
+    const std::array<QLineEdit*, kSettingCount> edits{
+        d->caEdit, d->caSizeEdit, d->linkAddressEdit, d->linkAddressSizeEdit, d->ioaSizeEdit, d->cotSizeEdit};
     if (result != 0) {
         for (int i = 0; i < kSettingCount; ++i)
             d->lastSettings[i] = edits[i]->text().toInt();

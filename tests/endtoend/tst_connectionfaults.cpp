@@ -119,7 +119,8 @@ void TestConnectionFaults::degenerateSettings_data()
     const QStringList good = SlaveSimLine().settingTexts();
     QTest::newRow("empty port name") << good << QString() << none;
     QTest::newRow("port name not on this system") << good << QStringLiteral("ttyIEC101Missing0") << none;
-    QTest::newRow("port path that does not exist") << good << QStringLiteral("/nonexistent/iec101/ttyX") << none;
+    QTest::newRow("port path that does not exist")
+        << good << QStringLiteral("/nonexistent/iec101/ttyX") << none;
     QTest::newRow("port without permission") << good << QStringLiteral("<refused>") << none;
 }
 

@@ -80,6 +80,7 @@ private Q_SLOTS:
     void spontaneousEventReachesLogAndTable();
     void disconnectShowsNotice();
     void stationBehindSerialToEthernetConverter();
+    void switchReportedLastStillSetsTheMode();
 
 private:
     ScratchSettings scratch{QStringLiteral("tst_session")};
@@ -289,6 +290,38 @@ void TestSession::stationBehindSerialToEthernetConverter()
     QTRY_COMPARE_WITH_TIMEOUT(converted.slave().pointValue(ioa::kObjectStateBase + object).value_or(-1), 1.0,
                               kAnswerTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(remote.widget<QPushButton>("closeButton")->isEnabled(), kAnswerTimeout);
+}
+
+// A station that reports its local/remote switch after the other single points (by
+// address, 65537 comes last): the interrogation still tells the mode, and periodic data
+// that flows meanwhile only updates the tables.
+void TestSession::switchReportedLastStillSetsTheMode()
+{
+    slavesim::Config config;
+    config.localMode = true;
+    config.cyclicRate = 20;
+    SlaveSimLine basic(config);
+    QVERIFY2(basic.start(), qPrintable(basic.errorString()));
+    ViewDriver other;
+    QVERIFY(other.connectTo(basic));
+    QCOMPARE(other.widget<QLineEdit>("localRemoteEdit")->text(),
+             QStringLiteral("Toggle local/remote switch to enable buttons"));
+    QVERIFY(tableText(other, "singleView").endsWith(QLatin1String("|65537:1")));
+
+    basic.slave().setLocalMode(false);
+    other.widget<QLineEdit>("readAddressEdit")->setText(QString::number(ioa::kLocalRemote));
+    other.widget<QPushButton>("readSendButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(other.widget<QLineEdit>("localRemoteEdit")->text(),
+                              QStringLiteral("Remote mode. Select object to control"), kAnswerTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(tableValue(other, "singleView", ioa::kLocalRemote), QStringLiteral("0"),
+                              kAnswerTimeout);
+    // Periodic values are not events: the log holds the one event, none of them.
+    const QAbstractItemModel* events = other.widget<QTreeView>("eventTree")->model();
+    basic.slave().injectSinglePoint(ioa::kFirstSinglePoint, true);
+    QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), 1, kAnswerTimeout);
+    QTest::qWait(500);
+    QCOMPARE(events->rowCount(), 1);
+    QCOMPARE(events->index(0, 2).data().toString(), QString::number(ioa::kFirstSinglePoint));
 }
 
 QTEST_MAIN(TestSession)

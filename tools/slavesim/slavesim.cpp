@@ -134,7 +134,8 @@ public:
     bool busy() const { return busyUntilMs > nowMs(); }
     bool isRefused(int address) const
     {
-        return std::find(refusedAddresses.cbegin(), refusedAddresses.cend(), address) != refusedAddresses.cend();
+        return std::find(refusedAddresses.cbegin(), refusedAddresses.cend(), address) !=
+               refusedAddresses.cend();
     }
 
     void logLine(const QString& line) const;
@@ -1085,7 +1086,7 @@ std::optional<double> SlaveSim::pointValue(int address) const
 }
 
 void SlaveSim::Impl::injectEvent(int address, Kind kind, double value, bool withTime,
-                                std::optional<qint64> timeMs)
+                                 std::optional<qint64> timeMs)
 {
     Point p{kind, value, 0};
     const auto it = points.find(address);

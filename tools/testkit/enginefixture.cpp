@@ -57,7 +57,8 @@ EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* paren
 
     // The typed face, recorded as it arrives on this thread.
     connect(typed, &MasterEngine::commandFinished, this,
-            [this](const CommandRequest& request, const CommandOutcome& outcome, const QVector<InfoObject>& answer) {
+            [this](const CommandRequest& request, const CommandOutcome& outcome,
+                   const QVector<InfoObject>& answer) {
                 finished.append({request, outcome, answer});
                 Q_EMIT commandFinished(request, outcome);
             });
@@ -139,6 +140,17 @@ bool EngineFixture::bringUp(int timeoutMs)
         timeoutMs);
     if (!up)
         qWarning() << "bring-up timed out; events:" << events;
+    return up;
+}
+
+bool EngineFixture::bringUpTyped(int timeoutMs)
+{
+    if (line.masterPort().isEmpty() && !startLine())
+        return false;
+    openTyped();
+    const bool up = QTest::qWaitFor([this] { return initialDataFinished; }, timeoutMs);
+    if (!up)
+        qWarning() << "bring-up timed out; status:" << statusTexts;
     return up;
 }
 

@@ -54,8 +54,10 @@ public:
     void connectTo(const QString& portName);
     void connectEngine();
     void openTyped();
-    // Connects and waits until the initial interrogation and counter interrogation are through.
+    // Connects and waits until the initial interrogation and counter interrogation are through:
+    // through the original interface, or the typed one.
     bool bringUp(int timeoutMs = 30000);
+    bool bringUpTyped(int timeoutMs = 30000);
     // Hands the commands to the engine in one go, as if they had piled up before the worker
     // got to them: each finds the ones before it still pending, however fast the line answers.
     void sendCommands(const QVector<QPair<iec101::Command::CommandType, QVector<int>>>& commands);
