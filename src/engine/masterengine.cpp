@@ -109,6 +109,18 @@ struct MasterEngine::Private
         bool userData = false; // it sent an ASDU
     };
 
+    // One station on the line, as the engine keeps track of it.
+    struct StationState
+    {
+        Station station;
+        LinkState state = LinkState::Connecting;
+        bool initialRequested = false;
+        int initialOpen = 0;         // automatic interrogations not yet ended for good
+        bool initialComplete = true; // every one that ended brought its data
+        qint64 nextPollMs = 0;       // a silent station is not polled before this
+        bool busy = false;           // said "busy"; not polled until the back-off is over
+    };
+
     explicit Private(MasterEngine* engine);
 
     MasterEngine* q;
@@ -132,10 +144,11 @@ struct MasterEngine::Private
     QTimer* busyTimer = nullptr;    // back-off from a busy station
     QTimer* linkDownTimer = nullptr;
 
-    LinkState state = LinkState::Disconnected;
-    bool initialRequested = false;
-    int initialOpen = 0;         // automatic interrogations not yet ended for good
-    bool initialComplete = true; // every one that ended brought its data
+    QVector<StationState> stations;
+    int nextStation = 0;      // round robin of the polls
+    int pollsForPending = 0;  // every other poll goes to the station a command waits for
+    qint64 lastTrafficMs = 0; // balanced mode: the link is tested after a quiet spell
+    bool lineOpen = false;    // a port was created: closing it is reported
     std::optional<Pending> pending;
     QList<CommandRequest> queue;
     QList<Retry> retries;
@@ -147,6 +160,7 @@ struct MasterEngine::Private
     bool lastSentUserData = false;
     bool broadcastGone = false; // the pending broadcast clock sync has left
     bool busyDetected = false;
+    int busyAddress = -1; // the station whose frame said "busy"
     bool busyWaiting = false;
     int busyBackoffMs = 0;
     qint64 tickOverrunMs = 0;
@@ -154,10 +168,20 @@ struct MasterEngine::Private
     bool lineFramesOutstanding = false;
 
     qint64 now() const { return clock.elapsed(); }
-    int linkAddress() const { return protocol.linkAddress; }
-    int commonAddressOf(const CommandRequest& request) const;
+    bool balanced() const { return protocol.mode == LinkMode::Balanced; }
+    StationState* stationOf(int linkAddress);
+    const StationState* stationOf(int linkAddress) const;
+    int firstLinkAddress() const
+    {
+        return stations.isEmpty() ? protocol.linkAddress : stations.first().station.linkAddress;
+    }
+    // The request with its station and common address filled in; false if the line has no such station.
+    bool resolve(CommandRequest& request) const;
+    bool ready(int linkAddress) const;
 
-    void setState(LinkState next);
+    void setState(StationState& station, LinkState next);
+    void setAllStates(LinkState next);
+    int pickStation();
     void createMaster();
     void destroyMaster();
     void closeLine();
@@ -179,12 +203,12 @@ struct MasterEngine::Private
     void sendNext();
     void scheduleRetries();
     void retryDue();
-    void requestInitialData();
+    void requestInitialData(StationState& station);
 
-    void linkStateReported(LinkLayerState libraryState);
-    void asduReceived(CS101_ASDU asdu);
-    bool answersPending(const AsduHeader& header) const;
-    bool collectsData(const InfoObject& first) const;
+    void linkStateReported(int address, LinkLayerState libraryState);
+    void asduReceived(int address, CS101_ASDU asdu);
+    bool answersPending(int address, const AsduHeader& header) const;
+    bool collectsData(int address, const InfoObject& first) const;
     void advance(const AsduHeader& header, const QVector<InfoObject>& objects);
     void frameSeen(const uint8_t* octets, int size, bool sent);
 
@@ -229,20 +253,18 @@ MasterEngine::Private::Private(MasterEngine* engine) : q(engine)
 // Link-layer state callback of lib60870; runs inside CS101_Master_run.
 void MasterEngine::Private::linkStateHandler(void* parameter, int address, LinkLayerState state)
 {
-    Q_UNUSED(address)
     if (auto* self = static_cast<Private*>(parameter))
-        self->linkStateReported(state);
+        self->linkStateReported(address, state);
 }
 
 // ASDU callback of lib60870; the ASDU is valid only during the call.
 bool MasterEngine::Private::asduHandler(void* parameter, int address, CS101_ASDU asdu)
 {
-    Q_UNUSED(address)
     auto* self = static_cast<Private*>(parameter);
     if (!self)
         return false;
     ++self->receivedAsduCount;
-    self->asduReceived(asdu);
+    self->asduReceived(address, asdu);
     return true;
 }
 
@@ -259,12 +281,26 @@ void MasterEngine::Private::rawFrameHandler(void* parameter, uint8_t* msg, int m
 
 void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent)
 {
-    // The control field of a fixed (10 C A.. CS 16) or variable (68 L L 68 C A.. ...) frame.
+    // The control field of a fixed (10 C A.. CS 16) or variable (68 L L 68 C A.. ...) frame,
+    // and the link address after it.
     int control = -1;
-    if (octets[0] == 0x10 && size >= 2)
+    int at = -1;
+    if (octets[0] == 0x10 && size >= 2) {
         control = octets[1];
-    else if (octets[0] == 0x68 && size >= 5)
+        at = 2;
+    } else if (octets[0] == 0x68 && size >= 5) {
         control = octets[4];
+        at = 5;
+    }
+    int address = -1;
+    const int addressSize = protocol.linkAddressOctets();
+    if (at > 0 && size >= at + addressSize) {
+        address = 0;
+        for (int i = 0; i < addressSize; ++i)
+            address |= int(octets[at + i]) << (8 * i);
+    }
+    if (!sent)
+        lastTrafficMs = now();
     if (sent) {
         const int function = control >= 0 && (control & kPrm) ? control & kFunctionMask : -1;
         lastSentUserData = function == kFunctionUserDataConfirmed;
@@ -285,28 +321,47 @@ void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent
     // after one; the engine recovers around it.
     if ((control & kDfc) || (control & kFunctionMask) == kFunctionBusy) {
         busyDetected = true;
-        if (pending && lastSentUserData)
+        busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : address;
+        if (pending && lastSentUserData && pending->request.linkAddress == busyAddress)
             pending->resendOnRecovery = true;
     }
 }
 
-void MasterEngine::Private::linkStateReported(LinkLayerState libraryState)
+void MasterEngine::Private::linkStateReported(int address, LinkLayerState libraryState)
 {
+    // Balanced mode knows one station, whatever address the library reports it with.
+    StationState* station =
+        balanced() ? (stations.isEmpty() ? nullptr : &stations.first()) : stationOf(address);
+    if (!station)
+        return;
     switch (libraryState) {
     case LL_STATE_AVAILABLE: {
-        const bool afterBusy = state == LinkState::Busy;
-        linkDownTimer->stop();
-        busyBackoffMs = 0;
-        setState(LinkState::Available);
-        if (afterBusy)
+        const bool afterBusy = station->state == LinkState::Busy;
+        station->busy = false;
+        station->nextPollMs = 0;
+        if (std::none_of(stations.cbegin(), stations.cend(),
+                         [](const StationState& s) { return s.state == LinkState::Error; }))
+            linkDownTimer->stop();
+        if (std::none_of(stations.cbegin(), stations.cend(), [](const StationState& s) { return s.busy; }))
+            busyBackoffMs = 0;
+        setState(*station, LinkState::Available);
+        if (afterBusy && pending && pending->request.linkAddress == station->station.linkAddress)
             resumeStep();
-        requestInitialData();
+        requestInitialData(*station);
         sendNext();
         break;
     }
     case LL_STATE_ERROR:
-        if (state == LinkState::Available || state == LinkState::Connecting) {
-            setState(LinkState::Error);
+        if (station->state == LinkState::Available || station->state == LinkState::Connecting) {
+            setState(*station, LinkState::Error);
+            // Polled again after a while only: each poll of a station that does not answer
+            // holds the line for the others until the library gives up on it.
+            station->nextPollMs = now() + protocol.silentStationPollMs / 2;
+            if (stations.size() > 1)
+                Q_EMIT q->statusMessage(
+                    QStringLiteral("Station %1 does not answer; polled every %2 s until it does")
+                        .arg(station->station.linkAddress)
+                        .arg(protocol.silentStationPollMs / 1000.0));
             linkDownTimer->start(std::max(0, protocol.commandTimeoutMs));
         }
         break;
@@ -321,30 +376,94 @@ void MasterEngine::Private::linkStateReported(LinkLayerState libraryState)
 
 // ---------------------------------------------------------------- line
 
-int MasterEngine::Private::commonAddressOf(const CommandRequest& request) const
+MasterEngine::Private::StationState* MasterEngine::Private::stationOf(int address)
 {
-    return request.commonAddress == CommandRequest::kOwnAddress ? protocol.commonAddress
-                                                                : request.commonAddress;
+    for (StationState& station : stations) {
+        if (station.station.linkAddress == address)
+            return &station;
+    }
+    return nullptr;
 }
 
-void MasterEngine::Private::setState(LinkState next)
+const MasterEngine::Private::StationState* MasterEngine::Private::stationOf(int address) const
 {
-    if (state == next)
+    return const_cast<Private*>(this)->stationOf(address);
+}
+
+bool MasterEngine::Private::resolve(CommandRequest& request) const
+{
+    if (stations.isEmpty())
+        return false;
+    const StationState* station = request.linkAddress == CommandRequest::kOwnAddress
+                                      ? &stations.first()
+                                      : stationOf(request.linkAddress);
+    if (!station)
+        return false;
+    request.linkAddress = station->station.linkAddress;
+    if (request.commonAddress == CommandRequest::kOwnAddress)
+        request.commonAddress = station->station.commonAddresses.value(0, protocol.commonAddress);
+    return true;
+}
+
+bool MasterEngine::Private::ready(int address) const
+{
+    const StationState* station = stationOf(address);
+    return station && station->state == LinkState::Available && !station->busy;
+}
+
+void MasterEngine::Private::setState(StationState& station, LinkState next)
+{
+    if (station.state == next)
         return;
-    state = next;
-    Q_EMIT q->linkStateChanged(linkAddress(), next);
+    station.state = next;
+    Q_EMIT q->linkStateChanged(station.station.linkAddress, next);
+}
+
+void MasterEngine::Private::setAllStates(LinkState next)
+{
+    for (StationState& station : stations)
+        setState(station, next);
+}
+
+int MasterEngine::Private::pickStation()
+{
+    // While a command waits, every other poll goes to its station, where the answer is.
+    if (pending && ready(pending->request.linkAddress) && stations.size() > 1 && pollsForPending++ % 2 == 0)
+        return pending->request.linkAddress;
+    // Otherwise each station in turn, one poll each: a station with a burst of data gets
+    // its share of the line, not all of it. Busy stations wait for the back-off; silent ones
+    // are asked only now and then.
+    const qint64 at = now();
+    for (int k = 0; k < stations.size(); ++k) {
+        const int index = (nextStation + k) % stations.size();
+        StationState& station = stations[index];
+        if (station.busy || (station.state == LinkState::Error && at < station.nextPollMs))
+            continue;
+        nextStation = (index + 1) % stations.size();
+        if (station.state == LinkState::Error)
+            station.nextPollMs = at + protocol.silentStationPollMs;
+        return station.station.linkAddress;
+    }
+    return -1;
 }
 
 void MasterEngine::Private::createMaster()
 {
-    master = CS101_Master_create(serialPort, &linkParameters, &appParameters, IEC60870_LINK_LAYER_UNBALANCED);
+    master = CS101_Master_create(serialPort, &linkParameters, &appParameters,
+                                 balanced() ? IEC60870_LINK_LAYER_BALANCED : IEC60870_LINK_LAYER_UNBALANCED);
     if (!master)
         return;
     CS101_Master_setASDUReceivedHandler(master, &Private::asduHandler, this);
     CS101_Master_setLinkLayerStateChanged(master, &Private::linkStateHandler, this);
     CS101_Master_setRawMessageHandler(master, &Private::rawFrameHandler, this);
-    CS101_Master_addSlave(master, linkAddress());
-    CS101_Master_useSlaveAddress(master, linkAddress());
+    if (balanced()) {
+        CS101_Master_setOwnAddress(master, protocol.ownLinkAddress);
+        CS101_Master_setDIR(master, protocol.dir);
+    } else {
+        for (const StationState& station : qAsConst(stations))
+            CS101_Master_addSlave(master, station.station.linkAddress);
+    }
+    CS101_Master_useSlaveAddress(master, firstLinkAddress());
 }
 
 void MasterEngine::Private::destroyMaster()
@@ -371,9 +490,10 @@ void MasterEngine::Private::closeLine()
         SerialPort_close(serialPort);
         SerialPort_destroy(serialPort);
         serialPort = nullptr;
-        state = LinkState::Connecting; // so that the change below is reported
     }
-    setState(LinkState::Disconnected);
+    if (lineOpen)
+        setAllStates(LinkState::Disconnected);
+    lineOpen = false;
 }
 
 void MasterEngine::Private::runLine()
@@ -388,10 +508,16 @@ void MasterEngine::Private::runLine()
     spent.start();
     int quietRounds = 0;
     bool paced = false;
+    // Every station asked twice without bringing anything ends the drain.
+    const int quietRoundsToStop = kQuietRoundsToStop * std::max(1, balanced() ? 1 : int(stations.size()));
     do {
         const quint64 before = receivedAsduCount;
         round = Round();
-        CS101_Master_pollSingleSlave(master, linkAddress());
+        if (!balanced()) {
+            const int address = pickStation();
+            if (address >= 0)
+                CS101_Master_pollSingleSlave(master, address);
+        }
         CS101_Master_run(master);
         // The connection may have been closed from inside a callback.
         if (!master)
@@ -411,7 +537,7 @@ void MasterEngine::Private::runLine()
             paced = true;
             break;
         }
-    } while ((answerDue() || quietRounds < kQuietRoundsToStop) && spent.elapsed() < tuning.drainBudgetMs);
+    } while ((answerDue() || quietRounds < quietRoundsToStop) && spent.elapsed() < tuning.drainBudgetMs);
     if (answerDue())
         scheduleLineRun(paced ? tuning.quietPollMs : 0);
 }
@@ -419,7 +545,7 @@ void MasterEngine::Private::runLine()
 bool MasterEngine::Private::answerDue() const
 {
     // Without the link there is no answer to wait for: the line goes back to the tick.
-    return tuning.commandsRunLine && pending && state == LinkState::Available && !busyWaiting;
+    return tuning.commandsRunLine && pending && ready(pending->request.linkAddress);
 }
 
 void MasterEngine::Private::scheduleLineRun(int delayMs)
@@ -437,7 +563,7 @@ void MasterEngine::Private::lineRunDue()
 {
     // The port check costs a stat, and a vanished port must not be run: the library
     // would spin on it.
-    if (!master || busyWaiting)
+    if (!master)
         return;
     if (!port.available()) {
         q->close();
@@ -464,12 +590,21 @@ void MasterEngine::Private::handOverLineFrames()
 void MasterEngine::Private::enterBusy()
 {
     busyDetected = false;
-    lineRunTimer->stop();
-    if (!busyWaiting && state != LinkState::Busy)
-        Q_EMIT q->statusMessage(QStringLiteral("Station %1 is busy; polling paused").arg(linkAddress()));
-    setState(LinkState::Busy);
+    StationState* station = stationOf(busyAddress);
+    if (!station)
+        station = &stations.first();
+    if (station->state != LinkState::Busy)
+        Q_EMIT q->statusMessage(
+            QStringLiteral("Station %1 is busy; polling paused").arg(station->station.linkAddress));
+    setState(*station, LinkState::Busy);
+    station->busy = true;
+    if (pending && pending->request.linkAddress == station->station.linkAddress) {
+        lineRunTimer->stop();
+        pauseStep();
+    }
+    if (busyWaiting)
+        return;
     busyWaiting = true;
-    pauseStep();
     busyBackoffMs = busyBackoffMs <= 0 ? tuning.busyBackoffMs
                                        : std::min(busyBackoffMs * 2,
                                                   std::max(tuning.busyBackoffMs, tuning.busyBackoffMaxMs));
@@ -485,6 +620,8 @@ void MasterEngine::Private::busyBackoffOver()
     busyWaiting = false;
     if (!serialPort || !portOpen)
         return;
+    for (StationState& station : stations)
+        station.busy = false;
     destroyMaster();
     createMaster();
     if (!master) {
@@ -528,33 +665,47 @@ void MasterEngine::Private::resumeStep()
 
 void MasterEngine::Private::linkDownTooLong()
 {
-    // Commands that waited behind a link that did not come back within a command's time.
-    while (!queue.isEmpty() && state != LinkState::Available)
-        notSent(queue.takeFirst(), CommandOutcome::Reason::LinkDown);
+    // Commands that waited for a station that did not come back within a command's time.
+    const QList<CommandRequest> waiting = queue;
+    queue.clear();
+    for (const CommandRequest& request : waiting) {
+        const StationState* station = stationOf(request.linkAddress);
+        if (station && (station->state == LinkState::Available || station->state == LinkState::Busy))
+            queue.append(request);
+        else
+            notSent(request, CommandOutcome::Reason::LinkDown);
+    }
 }
 
 // ---------------------------------------------------------------- commands
 
-void MasterEngine::Private::requestInitialData()
+void MasterEngine::Private::requestInitialData(StationState& station)
 {
-    if (initialRequested)
+    if (station.initialRequested)
         return;
-    initialRequested = true;
-    initialOpen = 2;
-    initialComplete = true;
-    CommandRequest interrogation = CommandRequest::interrogation(kQoiStation);
-    interrogation.origin = CommandRequest::Origin::Automatic;
-    CommandRequest counters = CommandRequest::counterInterrogation(kQccGeneral);
-    counters.origin = CommandRequest::Origin::Automatic;
-    q->send(interrogation);
-    q->send(counters);
+    station.initialRequested = true;
+    station.initialComplete = true;
+    // Each common address the station answers for gives its own data.
+    const QVector<int> commonAddresses = station.station.commonAddresses;
+    const int linkAddress = station.station.linkAddress;
+    station.initialOpen = 2 * commonAddresses.size();
+    for (int ca : commonAddresses) {
+        CommandRequest interrogation = CommandRequest::interrogation(kQoiStation);
+        CommandRequest counters = CommandRequest::counterInterrogation(kQccGeneral);
+        for (CommandRequest* request : {&interrogation, &counters}) {
+            request->origin = CommandRequest::Origin::Automatic;
+            request->linkAddress = linkAddress;
+            request->commonAddress = ca;
+            q->send(*request);
+        }
+    }
 }
 
 void MasterEngine::Private::start(const CommandRequest& request)
 {
     Pending command;
     command.request = request;
-    command.commonAddress = commonAddressOf(request);
+    command.commonAddress = request.commonAddress;
     using Execution = CommandRequest::Execution;
     const bool select =
         request.execution == Execution::SelectBeforeExecute || request.execution == Execution::SelectOnly;
@@ -589,6 +740,7 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
         return false;
     const CommandRequest& request = command.request;
     const int ca = command.commonAddress;
+    CS101_Master_useSlaveAddress(master, request.linkAddress);
     switch (request.typeId) {
     case C_RD_NA_1:
         CS101_Master_sendReadCommand(master, ca, request.objectAddress);
@@ -611,7 +763,7 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
         }
         CS101_Master_useSlaveAddress(master, protocol.broadcastLinkAddress());
         CS101_Master_sendClockSyncCommand(master, protocol.broadcastCommonAddress(), &time);
-        CS101_Master_useSlaveAddress(master, linkAddress());
+        CS101_Master_useSlaveAddress(master, request.linkAddress);
         return true;
     }
     default:
@@ -728,9 +880,11 @@ void MasterEngine::Private::report(const CommandRequest& request, CommandOutcome
     }
     if (automatic) {
         attempts.remove(request.id);
-        initialComplete = initialComplete && outcome.succeeded();
-        if (initialOpen > 0 && --initialOpen == 0)
-            Q_EMIT q->initialDataFinished(linkAddress(), initialComplete);
+        if (StationState* station = stationOf(request.linkAddress)) {
+            station->initialComplete = station->initialComplete && outcome.succeeded();
+            if (station->initialOpen > 0 && --station->initialOpen == 0)
+                Q_EMIT q->initialDataFinished(station->station.linkAddress, station->initialComplete);
+        }
     }
 }
 
@@ -767,16 +921,25 @@ void MasterEngine::Private::retryDue()
 
 void MasterEngine::Private::sendNext()
 {
-    if (pending || queue.isEmpty() || state != LinkState::Available || busyWaiting || !master)
+    if (pending || !master)
         return;
-    start(queue.takeFirst());
+    // The first command whose station can take it: one station that is down or busy does
+    // not hold up the commands for the others.
+    for (int i = 0; i < queue.size(); ++i) {
+        if (ready(queue.at(i).linkAddress)) {
+            start(queue.takeAt(i));
+            return;
+        }
+    }
 }
 
 // ---------------------------------------------------------------- receiving
 
-bool MasterEngine::Private::answersPending(const AsduHeader& header) const
+bool MasterEngine::Private::answersPending(int address, const AsduHeader& header) const
 {
     if (!pending || header.typeId != pending->request.typeId)
+        return false;
+    if (!balanced() && address != pending->request.linkAddress)
         return false;
     const int cause = header.cause;
     if (cause != CS101_COT_ACTIVATION_CON && cause != CS101_COT_DEACTIVATION_CON &&
@@ -795,9 +958,11 @@ bool MasterEngine::Private::answersPending(const AsduHeader& header) const
     return true;
 }
 
-bool MasterEngine::Private::collectsData(const InfoObject& first) const
+bool MasterEngine::Private::collectsData(int address, const InfoObject& first) const
 {
-    if (!pending)
+    // Data answers a command of its own station and common address only.
+    if (!pending || (!balanced() && address != pending->request.linkAddress) ||
+        first.commonAddress != pending->commonAddress)
         return false;
     switch (pending->request.typeId) {
     case C_RD_NA_1:
@@ -811,21 +976,23 @@ bool MasterEngine::Private::collectsData(const InfoObject& first) const
     }
 }
 
-void MasterEngine::Private::asduReceived(CS101_ASDU asdu)
+void MasterEngine::Private::asduReceived(int address, CS101_ASDU asdu)
 {
     AsduHeader header;
     if (!readAsduHeader(asdu, appParameters.sizeOfIOA, header) || header.elementCount <= 0)
         return;
+    if (balanced())
+        address = firstLinkAddress();
     QVector<InfoObject> objects = decodeAsdu(asdu, appParameters.sizeOfIOA);
     for (InfoObject& object : objects)
-        object.linkAddress = linkAddress();
+        object.linkAddress = address;
 
     if (ObjectKind::isMonitoring(header.typeId)) {
         if (objects.isEmpty())
             return;
         // Data goes with a command only under the cause that answers it; everything else
         // is what it is (spontaneous, periodic, background, a late answer) and goes out now.
-        if (collectsData(objects.first())) {
+        if (collectsData(address, objects.first())) {
             pending->answer += objects;
             if (pending->request.typeId == C_RD_NA_1) {
                 CommandOutcome outcome;
@@ -841,7 +1008,7 @@ void MasterEngine::Private::asduReceived(CS101_ASDU asdu)
         Q_EMIT q->dataReceived(objects);
         return;
     }
-    if (answersPending(header)) {
+    if (answersPending(address, header)) {
         advance(header, objects);
         return;
     }
@@ -951,9 +1118,13 @@ MasterEngine::~MasterEngine()
     }
 }
 
-LinkState MasterEngine::linkState() const
+LinkState MasterEngine::linkState(int linkAddress) const
 {
-    return d->state;
+    if (d->stations.isEmpty())
+        return LinkState::Disconnected;
+    const Private::StationState* station =
+        linkAddress == CommandRequest::kOwnAddress ? &d->stations.first() : d->stationOf(linkAddress);
+    return station ? station->state : LinkState::Disconnected;
 }
 
 bool MasterEngine::isOpen() const
@@ -1000,8 +1171,18 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
 
     d->serial = serial;
     d->protocol = protocol;
-    d->initialRequested = false;
-    d->initialOpen = 0;
+    d->stations.clear();
+    for (const Station& station : protocol.stationList()) {
+        Private::StationState state;
+        state.station = station;
+        state.state = LinkState::Disconnected;
+        d->stations.append(state);
+        // Balanced mode is point to point: one station.
+        if (protocol.mode == LinkMode::Balanced)
+            break;
+    }
+    d->nextStation = 0;
+    d->lastTrafficMs = d->now();
     d->tickOverrunMs = 0;
     d->busyBackoffMs = 0;
     d->round = Private::Round();
@@ -1011,9 +1192,10 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     const QByteArray path = QFile::encodeName(d->port.path());
     d->serialPort = SerialPort_create(path.constData(), serial.baudRate, uint8_t(serial.dataBits),
                                       serial.parity, uint8_t(serial.stopBits));
+    d->setAllStates(LinkState::Connecting);
+    d->lineOpen = true;
     if (!d->serialPort) {
-        d->state = LinkState::Connecting;
-        d->setState(LinkState::Disconnected);
+        d->closeLine();
         return;
     }
 
@@ -1037,11 +1219,9 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     if (!d->master) {
         SerialPort_destroy(d->serialPort);
         d->serialPort = nullptr;
-        d->state = LinkState::Connecting;
-        d->setState(LinkState::Disconnected);
+        d->closeLine();
         return;
     }
-    d->setState(LinkState::Connecting);
     // A port that exists but cannot be opened (no permission, in use) is polled all the
     // same and the link never comes up, but the library must not be run on it: its read
     // would hand descriptor -1 to select(), which aborts the process.
@@ -1073,8 +1253,6 @@ void MasterEngine::close()
         d->pending.reset();
         d->stepTimer->stop();
         outcome.roundTripMs = d->now() - done.firstSentMs;
-        if (done.request.origin == CommandRequest::Origin::Automatic)
-            d->initialOpen = 0;
         Q_EMIT commandFinished(done.request, outcome, done.answer);
     }
     const QList<CommandRequest> waiting = d->queue;
@@ -1087,7 +1265,8 @@ void MasterEngine::close()
         outcome.reason = CommandOutcome::Reason::Closed;
         Q_EMIT commandFinished(request, outcome, {});
     }
-    d->initialOpen = 0;
+    for (Private::StationState& station : d->stations)
+        station.initialOpen = 0;
     d->closeLine();
     // No tick follows: the last frames (often the ones that explain the end) go now.
     if (wasOpen)
@@ -1108,13 +1287,19 @@ void MasterEngine::send(const CommandRequest& request)
         d->notSent(command, CommandOutcome::Reason::Invalid, problem);
         return;
     }
+    if (!d->resolve(command)) {
+        d->notSent(command, CommandOutcome::Reason::Invalid,
+                   QStringLiteral("no station with link address %1 on this line").arg(command.linkAddress));
+        return;
+    }
     // A busy station gets its commands once it is ready again; a station that does not
     // answer at all gets none.
-    if (d->state != LinkState::Available && d->state != LinkState::Busy) {
+    const LinkState state = linkState(command.linkAddress);
+    if (state != LinkState::Available && state != LinkState::Busy) {
         d->notSent(command, CommandOutcome::Reason::LinkDown);
         return;
     }
-    if (d->pending || d->state == LinkState::Busy || d->busyWaiting) {
+    if (d->pending || !d->ready(command.linkAddress)) {
         if (d->queue.size() >= kQueueCapacity) {
             d->notSent(command, CommandOutcome::Reason::QueueFull);
             return;
@@ -1142,8 +1327,13 @@ void MasterEngine::tick()
         close();
         return;
     }
-    if (!d->portOpen || d->busyWaiting)
+    if (!d->portOpen)
         return;
+    // Balanced mode: a line that has been quiet for a while gets a link test.
+    if (d->balanced() && d->now() - d->lastTrafficMs >= d->protocol.linkTestIntervalMs) {
+        d->lastTrafficMs = d->now();
+        CS101_Master_sendLinkLayerTestFunction(d->master);
+    }
     // A command has a run of the line due (it just went out, or its answer is still due);
     // the tick leaves the line to it.
     if (d->lineRunTimer->isActive())

@@ -37,8 +37,8 @@ public:
     explicit MasterEngine(QObject* parent = nullptr);
     ~MasterEngine() override;
 
-    // On the engine's thread only.
-    LinkState linkState() const;
+    // On the engine's thread only. The link state of a station (the first one by default).
+    LinkState linkState(int linkAddress = -1) const;
     bool isOpen() const;
     bool isCommandPending() const;
     // Whether a command of this type waits in the queue (not the one in progress).

@@ -2,6 +2,8 @@
 #define IEC101_PROTOCOLSETTINGS_H
 
 #include <QMetaType>
+#include <QString>
+#include <QVector>
 
 #include <array>
 
@@ -27,6 +29,23 @@ using SettingArray = std::array<int, ProtocolSettingCount>;
 // octets, 3-octet object addresses, 2-octet cause of transmission.
 constexpr SettingArray kDefaultProtocolSettings{1, 2, 1, 2, 3, 2};
 
+// One controlled station on the line: its link address, and the common addresses it
+// answers for (the first is the one commands go to unless they name another).
+struct IEC101ENGINE_EXPORT Station
+{
+    int linkAddress = 1;
+    QVector<int> commonAddresses{1};
+
+    bool operator==(const Station& other) const
+    {
+        return linkAddress == other.linkAddress && commonAddresses == other.commonAddresses;
+    }
+};
+
+// Unbalanced: the master polls each station in turn (RS-485, radio, several stations on a
+// line). Balanced: point to point, both ends send when they have something.
+enum class LinkMode { Unbalanced, Balanced };
+
 // Everything the engine needs to know about the station and the application layer
 // besides the serial line: addresses and field sizes, and how long a command may take.
 struct IEC101ENGINE_EXPORT ProtocolSettings
@@ -48,6 +67,28 @@ struct IEC101ENGINE_EXPORT ProtocolSettings
     // the summer-time bit.
     bool timeTagsInUtc = false;
 
+    // The stations on the line, polled in turn. Empty: the one station of linkAddress and
+    // commonAddress above.
+    QVector<Station> stations;
+    LinkMode mode = LinkMode::Unbalanced;
+    // Balanced mode: the link address of this end (in the frames it sends) and the DIR bit
+    // (set by the controlling station unless the two ends agree otherwise), and how long
+    // the line may stay quiet before the link is tested.
+    int ownLinkAddress = 0;
+    bool dir = true;
+    int linkTestIntervalMs = 10000;
+    // A station that stopped answering is polled at most this often, so that it does not
+    // hold up the others; its first poll after the link error waits half of it.
+    int silentStationPollMs = 5000;
+
+    // The stations as they are polled: `stations`, or the one of linkAddress and commonAddress.
+    QVector<Station> stationList() const;
+
+    // Stations as text, as stored and typed: "1:1;2:2;3:3,4" (link address, then its common
+    // addresses). Empty text gives no list; false with a reason for text that is wrong.
+    static bool parseStations(const QString& text, QVector<Station>* stations, QString* error = nullptr);
+    static QString stationsText(const QVector<Station>& stations);
+
     // From the six-int array; a null pointer gives the defaults.
     static ProtocolSettings fromArray(const int* settings);
     SettingArray toArray() const;
@@ -66,5 +107,6 @@ struct IEC101ENGINE_EXPORT ProtocolSettings
 } // namespace iec101
 
 Q_DECLARE_METATYPE(iec101::ProtocolSettings)
+Q_DECLARE_METATYPE(iec101::Station)
 
 #endif // IEC101_PROTOCOLSETTINGS_H

@@ -24,7 +24,7 @@ constexpr int kCommandTimeoutMs = 1500;
 constexpr int kTerminationWaitMs = 1000;
 
 // What is done to the station before the command.
-enum class Station { Normal, RefusesTarget, NoTermination, Silent, Chatty, Down };
+enum class Setup { Normal, RefusesTarget, NoTermination, Silent, Chatty, Down };
 
 // Shorter waits than the product's, so that failing rows do not take long.
 void useShortWaits(EngineFixture& f)
@@ -43,7 +43,7 @@ int received(EngineFixture& f, int typeId, bool select)
 
 } // namespace
 
-Q_DECLARE_METATYPE(Station)
+Q_DECLARE_METATYPE(Setup)
 
 class TestMasterEngine : public QObject
 {
@@ -63,7 +63,7 @@ private Q_SLOTS:
 
 void TestMasterEngine::outcomes_data()
 {
-    QTest::addColumn<Station>("station");
+    QTest::addColumn<Setup>("station");
     QTest::addColumn<CommandRequest>("request");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("step");
@@ -77,46 +77,46 @@ void TestMasterEngine::outcomes_data()
         return CommandRequest::singleCommand(address, true, execution);
     };
     QTest::newRow("select and execute terminated")
-        << Station::Normal << singleOn(single, Execution::SelectBeforeExecute) << int(Result::Terminated)
+        << Setup::Normal << singleOn(single, Execution::SelectBeforeExecute) << int(Result::Terminated)
         << int(Step::None) << "terminated" << 1 << 1;
     QTest::newRow("direct execute terminated")
-        << Station::Normal << CommandRequest::doubleCommand(close, 2, Execution::Direct)
+        << Setup::Normal << CommandRequest::doubleCommand(close, 2, Execution::Direct)
         << int(Result::Terminated) << int(Step::None) << "terminated" << 0 << 1;
     QTest::newRow("select only leaves it selected")
-        << Station::Normal << singleOn(single, Execution::SelectOnly) << int(Result::Confirmed)
+        << Setup::Normal << singleOn(single, Execution::SelectOnly) << int(Result::Confirmed)
         << int(Step::None) << "confirmed" << 1 << 0;
     QTest::newRow("refused select sends no execute")
-        << Station::RefusesTarget << singleOn(single, Execution::SelectBeforeExecute) << int(Result::Refused)
+        << Setup::RefusesTarget << singleOn(single, Execution::SelectBeforeExecute) << int(Result::Refused)
         << int(Step::SelectConfirmation) << "refused: negative activation confirmation of the select (7)" << 1
         << 0;
     QTest::newRow("unknown address refused with its cause")
-        << Station::Normal << CommandRequest::doubleCommand(ioa::kDoubleCommandBase + 99, 2)
+        << Setup::Normal << CommandRequest::doubleCommand(ioa::kDoubleCommandBase + 99, 2)
         << int(Result::Refused) << int(Step::SelectConfirmation) << "refused: unknown object address (47)"
         << 1 << 0;
     QTest::newRow("read of an unknown address refused")
-        << Station::Normal << CommandRequest::read(4999) << int(Result::Refused) << int(Step::Answer)
+        << Setup::Normal << CommandRequest::read(4999) << int(Result::Refused) << int(Step::Answer)
         << "refused: unknown object address (47)" << 0 << 0;
     QTest::newRow("confirmed, never terminated")
-        << Station::NoTermination << CommandRequest::doubleCommand(close, 1) << int(Result::Confirmed)
+        << Setup::NoTermination << CommandRequest::doubleCommand(close, 1) << int(Result::Confirmed)
         << int(Step::None) << "confirmed, not terminated" << 1 << 1;
     QTest::newRow("silent select times out")
-        << Station::Silent << singleOn(single, Execution::SelectBeforeExecute) << int(Result::TimedOut)
+        << Setup::Silent << singleOn(single, Execution::SelectBeforeExecute) << int(Result::TimedOut)
         << int(Step::SelectConfirmation) << "timed out waiting for the confirmation of the select" << 1 << 0;
     QTest::newRow("silent read times out")
-        << Station::Silent << CommandRequest::read(ioa::kFirstMeasured) << int(Result::TimedOut)
+        << Setup::Silent << CommandRequest::read(ioa::kFirstMeasured) << int(Result::TimedOut)
         << int(Step::Answer) << "timed out waiting for the answer" << 0 << 0;
     // Twenty events a second: none of them may keep the dead command waiting.
     QTest::newRow("chatty station, silent on commands")
-        << Station::Chatty << CommandRequest::clockSync() << int(Result::TimedOut) << int(Step::Confirmation)
+        << Setup::Chatty << CommandRequest::clockSync() << int(Result::TimedOut) << int(Step::Confirmation)
         << "timed out waiting for the confirmation" << 0 << 0;
     QTest::newRow("link down: not sent at once")
-        << Station::Down << singleOn(single, Execution::SelectBeforeExecute) << int(Result::NotSent)
+        << Setup::Down << singleOn(single, Execution::SelectBeforeExecute) << int(Result::NotSent)
         << int(Step::None) << "not sent: link down" << 0 << 0;
 }
 
 void TestMasterEngine::outcomes()
 {
-    QFETCH(Station, station);
+    QFETCH(Setup, station);
     QFETCH(CommandRequest, request);
     QFETCH(int, result);
     QFETCH(int, step);
@@ -125,27 +125,27 @@ void TestMasterEngine::outcomes()
     QFETCH(int, executes);
 
     slavesim::Config config;
-    config.eventRate = station == Station::Chatty ? 20.0 : 0.0;
+    config.eventRate = station == Setup::Chatty ? 20.0 : 0.0;
     EngineFixture f(config);
     useShortWaits(f);
     QVERIFY(f.bringUpTyped());
     f.slave().clearReceived();
     switch (station) {
-    case Station::RefusesTarget:
+    case Setup::RefusesTarget:
         f.slave().setRefusedAddresses({request.objectAddress});
         break;
-    case Station::NoTermination:
+    case Setup::NoTermination:
         f.slave().setTerminations(false);
         break;
-    case Station::Silent:
-    case Station::Chatty:
+    case Setup::Silent:
+    case Setup::Chatty:
         f.slave().setCommandMode(slavesim::CommandMode::Silent);
         break;
-    case Station::Down:
+    case Setup::Down:
         f.slave().pause();
         QTRY_VERIFY_WITH_TIMEOUT(f.linkStates.contains(LinkState::Error), kLong);
         break;
-    case Station::Normal:
+    case Setup::Normal:
         break;
     }
     const int unsolicitedBefore = f.unsolicited.size();
@@ -163,7 +163,7 @@ void TestMasterEngine::outcomes()
     } else {
         QVERIFY(done->outcome.roundTripMs >= 0);
     }
-    if (station == Station::Chatty) {
+    if (station == Setup::Chatty) {
         // The events went on meanwhile, and did not restart the command's time.
         QVERIFY(f.unsolicited.size() > unsolicitedBefore);
         QVERIFY2(done->outcome.roundTripMs < kCommandTimeoutMs + 1000,

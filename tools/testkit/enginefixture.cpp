@@ -64,12 +64,15 @@ EngineFixture::EngineFixture(const slavesim::Config& slaveConfig, QObject* paren
             });
     connect(typed, &MasterEngine::dataReceived, this,
             [this](const QVector<InfoObject>& objects) { unsolicited += objects; });
-    connect(typed, &MasterEngine::linkStateChanged, this,
-            [this](int, LinkState state) { linkStates.append(state); });
+    connect(typed, &MasterEngine::linkStateChanged, this, [this](int linkAddress, LinkState state) {
+        linkStates.append(state);
+        stationStates.append({linkAddress, state});
+    });
     connect(typed, &MasterEngine::statusMessage, this, [this](const QString& text) { statusTexts << text; });
-    connect(typed, &MasterEngine::initialDataFinished, this, [this](int, bool complete) {
+    connect(typed, &MasterEngine::initialDataFinished, this, [this](int linkAddress, bool complete) {
         initialDataFinished = true;
         initialDataComplete = complete;
+        initialDataStations.append(linkAddress);
     });
     connect(typed, &MasterEngine::polled, this, [this] {
         ++ticks;
@@ -121,9 +124,12 @@ void EngineFixture::connectTo(const QString& portName)
 
 void EngineFixture::openTyped()
 {
+    openTyped(line.serialSettings(), settings);
+}
+
+void EngineFixture::openTyped(const SerialSettings& serial, const ProtocolSettings& protocol)
+{
     MasterEngine* typed = master();
-    const SerialSettings serial = line.serialSettings();
-    const ProtocolSettings protocol = settings;
     QMetaObject::invokeMethod(typed, [typed, serial, protocol] { typed->open(serial, protocol); });
 }
 

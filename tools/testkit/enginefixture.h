@@ -26,6 +26,7 @@
 #include "linkstate.h"
 #include "protocolsettings.h"
 #include "serialparam.h"
+#include "serialsettings.h"
 #include "slavesimline.h"
 
 namespace iec101 {
@@ -54,6 +55,8 @@ public:
     void connectTo(const QString& portName);
     void connectEngine();
     void openTyped();
+    // The typed connect to any line, for example several stations on a bus.
+    void openTyped(const iec101::SerialSettings& serial, const iec101::ProtocolSettings& protocol);
     // Connects and waits until the initial interrogation and counter interrogation are through:
     // through the original interface, or the typed one.
     bool bringUp(int timeoutMs = 30000);
@@ -90,6 +93,8 @@ public:
     std::optional<Finished> waitForOutcome(quint64 id, int timeoutMs = 20000);
     QVector<iec101::InfoObject> unsolicited; // typed dataReceived, in order
     QVector<iec101::LinkState> linkStates;
+    QVector<QPair<int, iec101::LinkState>> stationStates; // link address and state, in order
+    QVector<int> initialDataStations;                     // link addresses whose initial data finished
     QStringList statusTexts;
     bool initialDataFinished = false;
     bool initialDataComplete = false;
