@@ -73,7 +73,8 @@ bool refusingCause(int cause)
 
 QString interrogationName(int typeId)
 {
-    return typeId == C_IC_NA_1 ? QStringLiteral("General interrogation") : QStringLiteral("Counter interrogation");
+    return typeId == C_IC_NA_1 ? QStringLiteral("General interrogation")
+                               : QStringLiteral("Counter interrogation");
 }
 
 } // namespace
@@ -133,8 +134,8 @@ struct MasterEngine::Private
 
     LinkState state = LinkState::Disconnected;
     bool initialRequested = false;
-    int initialOpen = 0;            // automatic interrogations not yet ended for good
-    bool initialComplete = true;    // every one that ended brought its data
+    int initialOpen = 0;         // automatic interrogations not yet ended for good
+    bool initialComplete = true; // every one that ended brought its data
     std::optional<Pending> pending;
     QList<CommandRequest> queue;
     QList<Retry> retries;
@@ -172,7 +173,8 @@ struct MasterEngine::Private
     void armStep(qint64 timeoutMs);
     void stepTimedOut();
     void finish(CommandOutcome outcome);
-    void notSent(const CommandRequest& request, CommandOutcome::Reason reason, const QString& detail = QString());
+    void notSent(const CommandRequest& request, CommandOutcome::Reason reason,
+                 const QString& detail = QString());
     void report(const CommandRequest& request, CommandOutcome& outcome);
     void sendNext();
     void scheduleRetries();
@@ -321,7 +323,8 @@ void MasterEngine::Private::linkStateReported(LinkLayerState libraryState)
 
 int MasterEngine::Private::commonAddressOf(const CommandRequest& request) const
 {
-    return request.commonAddress == CommandRequest::kOwnAddress ? protocol.commonAddress : request.commonAddress;
+    return request.commonAddress == CommandRequest::kOwnAddress ? protocol.commonAddress
+                                                                : request.commonAddress;
 }
 
 void MasterEngine::Private::setState(LinkState next)
@@ -468,7 +471,8 @@ void MasterEngine::Private::enterBusy()
     busyWaiting = true;
     pauseStep();
     busyBackoffMs = busyBackoffMs <= 0 ? tuning.busyBackoffMs
-                                       : std::min(busyBackoffMs * 2, std::max(tuning.busyBackoffMs, tuning.busyBackoffMaxMs));
+                                       : std::min(busyBackoffMs * 2,
+                                                  std::max(tuning.busyBackoffMs, tuning.busyBackoffMaxMs));
     busyTimer->start(std::max(0, busyBackoffMs));
 }
 
@@ -509,7 +513,8 @@ void MasterEngine::Private::resumeStep()
         const bool select = pending->phase == Phase::SelectConfirmation;
         if (!transmit(*pending, select))
             return;
-        armStep(pending->phase == Phase::Termination ? protocol.terminationWaitMs : protocol.commandTimeoutMs);
+        armStep(pending->phase == Phase::Termination ? protocol.terminationWaitMs
+                                                     : protocol.commandTimeoutMs);
         scheduleLineRun(0);
         return;
     }
@@ -617,7 +622,7 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
     if (!object)
         return false;
     const auto cause = request.execution == CommandRequest::Execution::Deactivate ? CS101_COT_DEACTIVATION
-                                                                                   : CS101_COT_ACTIVATION;
+                                                                                  : CS101_COT_ACTIVATION;
     CS101_Master_sendProcessCommand(master, cause, ca, object);
     InformationObject_destroy(object);
     return true;
@@ -702,7 +707,8 @@ void MasterEngine::Private::report(const CommandRequest& request, CommandOutcome
             if (attempt < std::max(1, tuning.initialInterrogationAttempts)) {
                 outcome.retrying = true;
                 attempts.insert(request.id, attempt + 1);
-                const qint64 backoff = qint64(std::max(0, tuning.retryBackoffMs)) << std::min(attempt - 1, 10);
+                const qint64 backoff = qint64(std::max(0, tuning.retryBackoffMs))
+                                       << std::min(attempt - 1, 10);
                 retries.append({request, now() + backoff});
                 scheduleRetries();
                 Q_EMIT q->statusMessage(QStringLiteral("Interrogation command fail. Retrying..."));
@@ -713,8 +719,8 @@ void MasterEngine::Private::report(const CommandRequest& request, CommandOutcome
                                         .arg(attempt)
                                         .arg(outcome.text()));
         } else if (outcome.result == CommandOutcome::Result::TimedOut &&
-                   (request.typeId == C_RD_NA_1 || request.typeId == C_SC_NA_1 || request.typeId == C_DC_NA_1 ||
-                    request.typeId == C_CS_NA_1)) {
+                   (request.typeId == C_RD_NA_1 || request.typeId == C_SC_NA_1 ||
+                    request.typeId == C_DC_NA_1 || request.typeId == C_CS_NA_1)) {
             Q_EMIT q->statusMessage(QStringLiteral("Command fail (if DoubleCmd, try toggle local/remote)"));
         } else if (outcome.result != CommandOutcome::Result::NotSent) {
             Q_EMIT q->statusMessage(QStringLiteral("%1: %2").arg(request.text(), outcome.text()));
@@ -783,7 +789,8 @@ bool MasterEngine::Private::answersPending(const AsduHeader& header) const
     const bool addressed = pending->request.typeId != C_IC_NA_1 && pending->request.typeId != C_CI_NA_1 &&
                            pending->request.typeId != C_CS_NA_1 && pending->request.typeId != C_TS_NA_1 &&
                            pending->request.typeId != C_RP_NA_1 && pending->request.typeId != C_CD_NA_1;
-    if (addressed && header.firstObjectAddress >= 0 && header.firstObjectAddress != pending->request.objectAddress)
+    if (addressed && header.firstObjectAddress >= 0 &&
+        header.firstObjectAddress != pending->request.objectAddress)
         return false;
     return true;
 }
@@ -912,7 +919,8 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
         return;
     case CS101_COT_ACTIVATION_TERMINATION:
         // Some stations leave out the confirmation and only terminate.
-        if (pending->phase == Phase::Termination || (pending->phase == Phase::Confirmation && hasTermination)) {
+        if (pending->phase == Phase::Termination ||
+            (pending->phase == Phase::Confirmation && hasTermination)) {
             outcome.result = CommandOutcome::Result::Terminated;
             finish(outcome);
         }
@@ -1001,8 +1009,8 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     // The library opens the string it gets as a path.
     d->port = PortWatch(serial.portName);
     const QByteArray path = QFile::encodeName(d->port.path());
-    d->serialPort = SerialPort_create(path.constData(), serial.baudRate, uint8_t(serial.dataBits), serial.parity,
-                                      uint8_t(serial.stopBits));
+    d->serialPort = SerialPort_create(path.constData(), serial.baudRate, uint8_t(serial.dataBits),
+                                      serial.parity, uint8_t(serial.stopBits));
     if (!d->serialPort) {
         d->state = LinkState::Connecting;
         d->setState(LinkState::Disconnected);
@@ -1043,7 +1051,8 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     // Without a reason the operator would only see a link that never comes up. A port
     // that does not exist at all is reported as gone at the first tick instead.
     if (!d->portOpen && d->port.available())
-        Q_EMIT statusMessage(QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
+        Q_EMIT statusMessage(
+            QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
     d->tickTimer->start(d->tuning.tickMs);
 }
 
@@ -1054,9 +1063,10 @@ void MasterEngine::close()
     if (d->pending) {
         CommandOutcome outcome;
         outcome.result = CommandOutcome::Result::TimedOut;
-        outcome.step = d->pending->phase == Private::Phase::SelectConfirmation ? CommandOutcome::Step::SelectConfirmation
-                       : d->pending->phase == Private::Phase::Answer            ? CommandOutcome::Step::Answer
-                                                                                  : CommandOutcome::Step::Confirmation;
+        outcome.step = d->pending->phase == Private::Phase::SelectConfirmation
+                           ? CommandOutcome::Step::SelectConfirmation
+                       : d->pending->phase == Private::Phase::Answer ? CommandOutcome::Step::Answer
+                                                                     : CommandOutcome::Step::Confirmation;
         outcome.reason = CommandOutcome::Reason::Closed;
         outcome.detail = QStringLiteral("connection closed");
         const Private::Pending done = *d->pending;
