@@ -537,7 +537,7 @@ void MasterEngine::Private::linkDownTooLong()
 
 void MasterEngine::Private::requestInitialData()
 {
-    if (initialRequested)
+    if (initialRequested || !tuning.interrogateOnLinkUp)
         return;
     initialRequested = true;
     initialOpen = 2;
