@@ -32,7 +32,7 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
     waitTimer->setSingleShot(true);
     busyTimer->setSingleShot(true);
 
-    // Same thread: every connection is a direct call.
+    // Same thread: direct calls, but for one.
     connect(engine, &MasterEngine::linkStateChanged, this,
             [this](int, LinkState state) { linkStateChanged(state); });
     connect(engine, &MasterEngine::dataReceived, this, [this](const QVector<InfoObject>& objects) {
@@ -40,13 +40,18 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
             records.object(object);
     });
     connect(engine, &MasterEngine::commandFinished, this, &MasterRunner::commandFinished);
-    connect(engine, &MasterEngine::initialDataFinished, this, [this](int, bool complete) {
-        records.initial(complete);
-        if (phase == Phase::InitialData) {
-            phase = Phase::Steps;
-            later(&MasterRunner::runSteps);
-        }
-    });
+    // The engine says so before it reports the last interrogation's outcome; the record
+    // follows that outcome's.
+    connect(
+        engine, &MasterEngine::initialDataFinished, this,
+        [this](int, bool complete) {
+            records.initial(complete);
+            if (phase == Phase::InitialData) {
+                phase = Phase::Steps;
+                runSteps();
+            }
+        },
+        Qt::QueuedConnection);
     connect(engine, &MasterEngine::statusMessage, this, &MasterRunner::statusMessage);
     connect(engine, &MasterEngine::lineFramesReady, this, &MasterRunner::lineFrames);
     connect(linkTimer, &QTimer::timeout, this, &MasterRunner::linkTimedOut);

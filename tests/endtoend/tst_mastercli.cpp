@@ -295,17 +295,30 @@ void TestMasterCli::runsCommands()
         QVERIFY(run.ofEvent(QStringLiteral("initial")).isEmpty());
         return;
     }
-    // The engine's own interrogations come first, marked, with the station's data.
+    // The engine's own interrogations come first, marked, with the station's data; the
+    // initial record follows their last outcome, and the user's commands follow it.
     const QVector<QJsonObject> initial = run.ofEvent(QStringLiteral("initial"));
     QCOMPARE(initial.size(), 1);
     const bool complete = refused.isEmpty();
     QCOMPARE(initial.first().value(QStringLiteral("complete")).toBool(), complete);
     QStringList automatic;
-    for (const QJsonObject& record : commandRecords) {
-        if (record.value(QStringLiteral("automatic")).toBool())
+    QStringList order;
+    for (const QJsonObject& record : qAsConst(run.records)) {
+        const auto step = [&order](const QString& kind) {
+            if (order.isEmpty() || order.last() != kind)
+                order << kind;
+        };
+        if (isEvent(record, "initial"))
+            step(QStringLiteral("initial"));
+        if (!isEvent(record, "command"))
+            continue;
+        const bool own = record.value(QStringLiteral("automatic")).toBool();
+        step(own ? QStringLiteral("automatic") : QStringLiteral("user"));
+        if (own)
             automatic << record.value(QStringLiteral("command")).toString() + QLatin1Char(' ') +
                              record.value(QStringLiteral("outcome")).toString();
     }
+    QCOMPARE(order, (QStringList{"automatic", "initial", "user"}));
     if (complete) {
         QCOMPARE(automatic, (QStringList{"C_IC_NA_1 qoi=20 terminated", "C_CI_NA_1 qcc=5 terminated"}));
         const auto interrogated = [&run](int address) {
