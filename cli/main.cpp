@@ -22,6 +22,7 @@ namespace {
 
 // More than any script a person writes; a device or a wrong file is not read on forever.
 constexpr qint64 kMaxScriptBytes = 1024 * 1024;
+constexpr int kErrorsShown = 10;
 
 void printError(const QString& text)
 {
@@ -47,6 +48,10 @@ bool readScript(const QString& path, QString* script, QString* error)
                 QStringLiteral("%1 is larger than %2 octets; not a script").arg(path).arg(kMaxScriptBytes);
             return false;
         }
+    }
+    if (content.contains('\0')) {
+        *error = QStringLiteral("%1 is not a text file").arg(path);
+        return false;
     }
     *script = QString::fromUtf8(content);
     return true;
@@ -93,8 +98,11 @@ int main(int argc, char* argv[])
         }
     }
     if (!errors.isEmpty()) {
-        for (const QString& line : qAsConst(errors))
+        // Enough to fix the first few; a file that is no script at all need not fill the screen.
+        for (const QString& line : errors.mid(0, kErrorsShown))
             printError(line);
+        if (errors.size() > kErrorsShown)
+            printError(QStringLiteral("%1 more errors").arg(errors.size() - kErrorsShown));
         return MasterRunner::Usage;
     }
 

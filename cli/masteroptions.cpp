@@ -14,6 +14,14 @@ namespace {
 constexpr int kBaudRates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr int kMaxTimeoutMs = 3600 * 1000;
 
+QString rangeText(qint64 min, qint64 max)
+{
+    if (max == min)
+        return QString::number(min);
+    return max == min + 1 ? QStringLiteral("%1 or %2").arg(min).arg(max)
+                          : QStringLiteral("%1..%2").arg(min).arg(max);
+}
+
 // The options' values as read so far, and the first error.
 class Reader
 {
@@ -29,14 +37,7 @@ public:
         const QString text = parser.value(name);
         const qint64 number = text.toLongLong(&ok, 10);
         if (!ok || number < min || number > max) {
-            error =
-                max == min + 1
-                    ? QStringLiteral("--%1 must be %2 or %3, not \"%4\"")
-                          .arg(name)
-                          .arg(min)
-                          .arg(max)
-                          .arg(text)
-                    : QStringLiteral("--%1 must be %2..%3, not \"%4\"").arg(name).arg(min).arg(max).arg(text);
+            error = QStringLiteral("--%1 must be %2, not \"%3\"").arg(name, rangeText(min, max), text);
             return;
         }
         *value = int(number);
@@ -126,6 +127,12 @@ bool MasterOptions::parse(const QStringList& arguments, MasterOptions* options, 
                  &protocol.commonAddress);
     read.integer(QStringLiteral("link-address"), 0, largestAddress(protocol.linkAddressSize),
                  &protocol.linkAddress);
+    // The default address too must fit a size that was given.
+    if (protocol.linkAddress > largestAddress(protocol.linkAddressSize))
+        read.fail(QStringLiteral("--link-address %1 does not fit --link-address-size %2 (%3)")
+                      .arg(protocol.linkAddress)
+                      .arg(protocol.linkAddressSize)
+                      .arg(rangeText(0, largestAddress(protocol.linkAddressSize))));
     read.integer(QStringLiteral("timeout-ms"), 1, kMaxTimeoutMs, &protocol.commandTimeoutMs);
     // A short confirmation time is for failing fast on a silent station; a station that
     // carries a command out (a breaker that travels) still gets its usual time to say so.

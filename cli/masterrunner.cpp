@@ -1,6 +1,6 @@
 #include "masterrunner.h"
 
-#include <QFileInfo>
+#include <QDir>
 #include <QTimer>
 
 #include <cerrno>
@@ -69,10 +69,15 @@ void MasterRunner::start()
     if (phase != Phase::Idle)
         return;
     // A port that is not there at all would only show as a line closed at the first tick;
-    // said now, with the reason the system gives.
-    const QString path = PortWatch(options.serial.portName).path();
-    if (!QFileInfo::exists(path)) {
-        fail(Usage, QStringLiteral("cannot open %1: %2").arg(path, qt_error_string(ENOENT)));
+    // said now, with the reason. The engine opens a name from the system's port list or
+    // an absolute path, nothing else.
+    PortWatch port(options.serial.portName);
+    if (!port.available()) {
+        const QString reason =
+            QDir::isAbsolutePath(options.serial.portName)
+                ? qt_error_string(ENOENT)
+                : QStringLiteral("no serial port of that name here (a device path works too)");
+        fail(Usage, QStringLiteral("cannot open %1: %2").arg(port.path(), reason));
         return;
     }
     if (!options.capturePath.isEmpty() && !capture.open(options.capturePath))

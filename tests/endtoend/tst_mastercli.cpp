@@ -385,6 +385,9 @@ void TestMasterCli::portProblems_data()
     QTest::addColumn<QString>("said");
     QTest::newRow("port that does not exist")
         << "/nonexistent/iec101/tty" << 2 << "cannot open /nonexistent/iec101/tty: No such file or directory";
+    // A bare name is looked up in the system's port list, not in the working directory.
+    QTest::newRow("name that is no port here")
+        << "tst_mastercli" << 2 << "cannot open tst_mastercli: no serial port of that name";
     // Opening a directory fails even for root.
     QTest::newRow("device that does not open") << "<directory>" << 2 << ": Is a directory";
     QTest::newRow("no station on the line") << "<pty>" << 3 << "no link to station 1 on ";
