@@ -532,11 +532,12 @@ void TestMasterCli::stationBusyForGood()
     SlaveSimLine line;
     QVERIFY2(line.start(), qPrintable(line.errorString()));
     MasterRun run(lineArguments(line) +
-                  QStringList{"--no-initial", "--link-timeout-ms", "1500", "wait 0.5", "C_RD_NA_1 4001"});
+                  QStringList{"--no-initial", "--link-timeout-ms", "2000", "wait 1.5", "C_RD_NA_1 4001"});
     QVERIFY(run.waitFor([](const QJsonObject& r) {
         return isEvent(r, "link") &&
                r.value(QStringLiteral("state")).toString() == QLatin1String("available");
     }));
+    // Busy from the wait on, so the read meets a busy station.
     line.slave().setBusy(kRunTimeout);
     const int exited = run.finish();
     // The engine would hold the read for as long as the station stays busy.
