@@ -23,6 +23,9 @@ struct IEC101ENGINE_EXPORT EngineTuning
     // follows after this pause rather than at once: on a fast line (a pty, a network
     // bridge) an immediate one would poll thousands of times a second.
     int quietPollMs = 10;
+    // The general and counter interrogation the engine sends by itself when the link first
+    // comes up. A program that asks for its data itself turns them off.
+    bool interrogateOnLinkUp = true;
     // Attempts at each automatic interrogation after the link comes up, and the pause
     // before the second attempt (doubled for each further one).
     int initialInterrogationAttempts = 3;

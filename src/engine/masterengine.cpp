@@ -147,6 +147,7 @@ struct MasterEngine::Private
     QVector<StationState> stations;
     int nextStation = 0;      // round robin of the polls
     int pollsForPending = 0;  // every other poll goes to the station a command waits for
+    QVector<QPair<int, bool>> initialDataDone; // stations whose initial data just ended, and how
     qint64 lastTrafficMs = 0; // balanced mode: the link is tested after a quiet spell
     bool lineOpen = false;    // a port was created: closing it is reported
     std::optional<Pending> pending;
@@ -200,6 +201,7 @@ struct MasterEngine::Private
     void notSent(const CommandRequest& request, CommandOutcome::Reason reason,
                  const QString& detail = QString());
     void report(const CommandRequest& request, CommandOutcome& outcome);
+    void reportInitialData();
     void sendNext();
     void scheduleRetries();
     void retryDue();
@@ -681,7 +683,7 @@ void MasterEngine::Private::linkDownTooLong()
 
 void MasterEngine::Private::requestInitialData(StationState& station)
 {
-    if (station.initialRequested)
+    if (station.initialRequested || !tuning.interrogateOnLinkUp)
         return;
     station.initialRequested = true;
     station.initialComplete = true;
@@ -831,6 +833,7 @@ void MasterEngine::Private::finish(CommandOutcome outcome)
     outcome.roundTripMs = now() - done.firstSentMs;
     report(done.request, outcome);
     Q_EMIT q->commandFinished(done.request, outcome, done.answer);
+    reportInitialData();
     if (outcome.result == CommandOutcome::Result::Confirmed && outcome.terminationMissing)
         Q_EMIT q->statusMessage(QStringLiteral("%1: confirmed, not terminated").arg(done.request.text()));
     sendNext();
@@ -845,6 +848,7 @@ void MasterEngine::Private::notSent(const CommandRequest& request, CommandOutcom
     outcome.detail = detail;
     report(request, outcome);
     Q_EMIT q->commandFinished(request, outcome, {});
+    reportInitialData();
     Q_EMIT q->statusMessage(QStringLiteral("%1 %2").arg(request.text(), outcome.text()));
 }
 
@@ -882,10 +886,21 @@ void MasterEngine::Private::report(const CommandRequest& request, CommandOutcome
         attempts.remove(request.id);
         if (StationState* station = stationOf(request.linkAddress)) {
             station->initialComplete = station->initialComplete && outcome.succeeded();
+            // Said after the outcome that ended it (see reportInitialData).
             if (station->initialOpen > 0 && --station->initialOpen == 0)
-                Q_EMIT q->initialDataFinished(station->station.linkAddress, station->initialComplete);
+                initialDataDone.append({station->station.linkAddress, station->initialComplete});
         }
     }
+}
+
+void MasterEngine::Private::reportInitialData()
+{
+    // After the outcome of the last interrogation, so that a receiver has every outcome
+    // in hand when it hears that the initial data is through.
+    const QVector<QPair<int, bool>> done = initialDataDone;
+    initialDataDone.clear();
+    for (const auto& station : done)
+        Q_EMIT q->initialDataFinished(station.first, station.second);
 }
 
 void MasterEngine::Private::scheduleRetries()

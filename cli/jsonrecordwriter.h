@@ -1,0 +1,39 @@
+#ifndef IEC101_JSONRECORDWRITER_H
+#define IEC101_JSONRECORDWRITER_H
+
+#include <QFile>
+#include <QJsonObject>
+#include <QString>
+
+#include "commandoutcome.h"
+#include "infoobject.h"
+#include "linkstate.h"
+
+namespace iec101 {
+
+// iec101-master's output: one compact JSON object per line, each with the time it was
+// written ("time", UTC, ISO 8601 with milliseconds) and its kind ("event"), written
+// through at once so that a reader of the pipe sees every record as it happens.
+class JsonRecordWriter
+{
+public:
+    // Writes to the process's standard output.
+    JsonRecordWriter();
+
+    void link(LinkState state);
+    void object(const InfoObject& object);
+    // A command's final outcome; commandText as the user wrote it. Automatic: one of
+    // the engine's own interrogations.
+    void command(const QString& commandText, const CommandOutcome& outcome, bool automatic);
+    void status(const QString& text);
+    void initial(bool complete);
+
+private:
+    void write(const QString& event, QJsonObject fields);
+
+    QFile out;
+};
+
+} // namespace iec101
+
+#endif // IEC101_JSONRECORDWRITER_H
