@@ -16,7 +16,7 @@ namespace iec101 {
 namespace {
 
 // Where a number of the command goes in the request.
-enum class Field { ObjectAddress, OnOff, State, Qualifier };
+enum class Field { ObjectAddress, OnOff, State, Qualifier, LinkAddress, CommonAddress };
 
 // Stands for the largest object address the configured size holds.
 constexpr qint64 kObjectAddressMax = -1;
@@ -99,7 +99,24 @@ void apply(Field field, qint64 value, CommandRequest& request)
     case Field::Qualifier:
         request.qualifier = int(value);
         break;
+    case Field::LinkAddress:
+        request.linkAddress = int(value);
+        break;
+    case Field::CommonAddress:
+        request.commonAddress = int(value);
+        break;
     }
+}
+
+// Where a command goes, for every type: the station (link address) and common address;
+// without them, the first station and its first common address.
+const Parameter kLinkAddress{"la", "la=N", Field::LinkAddress, 0, 65535, CommandRequest::kOwnAddress};
+const Parameter kCommonAddress{"ca", "ca=N", Field::CommonAddress, 0, 65535, CommandRequest::kOwnAddress};
+
+// Types that may go to every station in turn (la=all).
+bool toAllStations(int typeId)
+{
+    return typeId == C_IC_NA_1 || typeId == C_CI_NA_1 || typeId == C_CS_NA_1;
 }
 
 QString usageOf(const Syntax& syntax)
@@ -113,6 +130,8 @@ QString usageOf(const Syntax& syntax)
     }
     for (const Parameter& parameter : syntax.named)
         parts << QStringLiteral("[%1]").arg(QLatin1String(parameter.usage));
+    parts << (toAllStations(syntax.typeId) ? QStringLiteral("[la=N|all]") : QStringLiteral("[la=N]"))
+          << QStringLiteral("[ca=N]");
     return parts.join(QLatin1Char(' '));
 }
 
@@ -216,14 +235,25 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
         const int equals = word.indexOf(QLatin1Char('='));
         if (equals >= 0) {
             const QString key = word.left(equals).toLower();
-            const auto named =
-                std::find_if(syntax->named.cbegin(), syntax->named.cend(),
-                             [&key](const Parameter& parameter) { return key == parameter.name; });
-            if (named == syntax->named.cend())
-                return fail(QStringLiteral("unknown argument \"%1\"").arg(word));
             if (namesSeen.contains(key))
                 return fail(QStringLiteral("%1= given twice").arg(key));
             namesSeen << key;
+            if (key == QLatin1String(kLinkAddress.name) &&
+                word.mid(equals + 1).compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+                if (!toAllStations(syntax->typeId))
+                    return fail(QStringLiteral("la=all applies to interrogations and clock syncs only"));
+                result.allStations = true;
+                continue;
+            }
+            const Parameter* named = key == QLatin1String(kLinkAddress.name)     ? &kLinkAddress
+                                     : key == QLatin1String(kCommonAddress.name) ? &kCommonAddress
+                                                                                 : nullptr;
+            for (const Parameter& parameter : syntax->named) {
+                if (key == QLatin1String(parameter.name))
+                    named = &parameter;
+            }
+            if (!named)
+                return fail(QStringLiteral("unknown argument \"%1\"").arg(word));
             if (!readInto(*named, word.mid(equals + 1)))
                 return false;
             continue;

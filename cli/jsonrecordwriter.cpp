@@ -115,9 +115,12 @@ JsonRecordWriter::JsonRecordWriter()
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
-void JsonRecordWriter::link(LinkState state)
+void JsonRecordWriter::link(int linkAddress, LinkState state)
 {
-    write(QStringLiteral("link"), {{QStringLiteral("state"), linkStateName(state)}});
+    // A link belongs to a station, not to one of its common addresses.
+    write(QStringLiteral("link"), {{QStringLiteral("la"), linkAddress},
+                                   {QStringLiteral("ca"), QJsonValue()},
+                                   {QStringLiteral("state"), linkStateName(state)}});
 }
 
 void JsonRecordWriter::object(const InfoObject& object)
@@ -127,6 +130,7 @@ void JsonRecordWriter::object(const InfoObject& object)
         quality.append(flag);
     write(QStringLiteral("object"), {{QStringLiteral("type"), ObjectText::typeName(object.typeId)},
                                      {QStringLiteral("typeId"), object.typeId},
+                                     {QStringLiteral("la"), object.linkAddress},
                                      {QStringLiteral("ca"), object.commonAddress},
                                      {QStringLiteral("ioa"), object.address},
                                      {QStringLiteral("value"), valueOf(object)},
@@ -135,10 +139,14 @@ void JsonRecordWriter::object(const InfoObject& object)
                                      {QStringLiteral("cot"), int(object.cause)}});
 }
 
-void JsonRecordWriter::command(const QString& commandText, const CommandOutcome& outcome, bool automatic)
+void JsonRecordWriter::command(const QString& commandText, const CommandRequest& request,
+                               const CommandOutcome& outcome)
 {
+    const bool automatic = request.origin == CommandRequest::Origin::Automatic;
     QJsonObject fields{
         {QStringLiteral("command"), commandText},
+        {QStringLiteral("la"), request.linkAddress},
+        {QStringLiteral("ca"), request.commonAddress},
         {QStringLiteral("outcome"), outcome.name()},
         {QStringLiteral("ms"), outcome.roundTripMs >= 0 ? QJsonValue(outcome.roundTripMs) : QJsonValue()}};
     if (outcome.cause != 0) {
@@ -162,12 +170,17 @@ void JsonRecordWriter::command(const QString& commandText, const CommandOutcome&
 
 void JsonRecordWriter::status(const QString& text)
 {
-    write(QStringLiteral("status"), {{QStringLiteral("text"), text}});
+    // Messages for people about the line as a whole: no station of their own.
+    write(QStringLiteral("status"), {{QStringLiteral("la"), QJsonValue()},
+                                     {QStringLiteral("ca"), QJsonValue()},
+                                     {QStringLiteral("text"), text}});
 }
 
-void JsonRecordWriter::initial(bool complete)
+void JsonRecordWriter::initial(int linkAddress, bool complete)
 {
-    write(QStringLiteral("initial"), {{QStringLiteral("complete"), complete}});
+    write(QStringLiteral("initial"), {{QStringLiteral("la"), linkAddress},
+                                      {QStringLiteral("ca"), QJsonValue()},
+                                      {QStringLiteral("complete"), complete}});
 }
 
 void JsonRecordWriter::write(const QString& event, QJsonObject fields)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "commandoutcome.h"
+#include "commandrequest.h"
 #include "infoobject.h"
 #include "linkstate.h"
 
@@ -20,13 +21,13 @@ public:
     // Writes to the process's standard output.
     JsonRecordWriter();
 
-    void link(LinkState state);
+    void link(int linkAddress, LinkState state);
     void object(const InfoObject& object);
-    // A command's final outcome; commandText as the user wrote it. Automatic: one of
-    // the engine's own interrogations.
-    void command(const QString& commandText, const CommandOutcome& outcome, bool automatic);
+    // A command's final outcome; commandText as the user wrote it. The request says where
+    // it went (link and common address) and whether it was one of the engine's own.
+    void command(const QString& commandText, const CommandRequest& request, const CommandOutcome& outcome);
     void status(const QString& text);
-    void initial(bool complete);
+    void initial(int linkAddress, bool complete);
 
 private:
     void write(const QString& event, QJsonObject fields);

@@ -68,9 +68,9 @@ bool MasterOptions::parse(const QStringList& arguments, MasterOptions* options, 
     const auto valueOption = [&parser](const char* name) {
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
     };
-    for (const char* name :
-         {"port", "baud", "parity", "data-bits", "stop-bits", "ca", "ca-size", "link-address",
-          "link-address-size", "ioa-size", "cot-size", "timeout-ms", "link-timeout-ms", "capture", "script"})
+    for (const char* name : {"port", "baud", "parity", "data-bits", "stop-bits", "ca", "ca-size",
+                             "link-address", "link-address-size", "ioa-size", "cot-size", "timeout-ms",
+                             "link-timeout-ms", "capture", "script", "station", "mode", "own-address"})
         valueOption(name);
     parser.addOption(QCommandLineOption(QStringLiteral("no-initial")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -133,6 +133,52 @@ bool MasterOptions::parse(const QStringList& arguments, MasterOptions* options, 
                       .arg(protocol.linkAddress)
                       .arg(protocol.linkAddressSize)
                       .arg(rangeText(0, largestAddress(protocol.linkAddressSize))));
+    // The stations on the line; one given without common addresses answers for --ca.
+    for (const QString& text : parser.values(QStringLiteral("station"))) {
+        QVector<Station> parsed;
+        QString why;
+        if (text.contains(QLatin1Char(';')) || !ProtocolSettings::parseStations(text, &parsed, &why) ||
+            parsed.size() != 1) {
+            read.fail(QStringLiteral("--station must be LINK[:CA[,CA...]], not \"%1\"%2")
+                          .arg(text, why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            break;
+        }
+        Station station = parsed.first();
+        if (station.linkAddress > largestAddress(protocol.linkAddressSize))
+            read.fail(QStringLiteral("--station %1: link address %2 does not fit --link-address-size %3")
+                          .arg(text)
+                          .arg(station.linkAddress)
+                          .arg(protocol.linkAddressSize));
+        for (int ca : station.commonAddresses) {
+            if (ca > largestAddress(protocol.commonAddressSize))
+                read.fail(QStringLiteral("--station %1: common address %2 does not fit --ca-size %3")
+                              .arg(text)
+                              .arg(ca)
+                              .arg(protocol.commonAddressSize));
+        }
+        if (station.commonAddresses.isEmpty())
+            station.commonAddresses = {protocol.commonAddress};
+        const bool repeated =
+            std::any_of(protocol.stations.cbegin(), protocol.stations.cend(),
+                        [&](const Station& other) { return other.linkAddress == station.linkAddress; });
+        if (repeated)
+            read.fail(QStringLiteral("--station: link address %1 given twice").arg(station.linkAddress));
+        protocol.stations.append(station);
+    }
+    if (parser.isSet(QStringLiteral("mode"))) {
+        const QString mode = parser.value(QStringLiteral("mode")).toLower();
+        if (mode == QLatin1String("balanced"))
+            protocol.mode = LinkMode::Balanced;
+        else if (mode != QLatin1String("unbalanced"))
+            read.fail(QStringLiteral("--mode must be balanced or unbalanced, not \"%1\"")
+                          .arg(parser.value(QStringLiteral("mode"))));
+    }
+    read.integer(QStringLiteral("own-address"), 0, largestAddress(protocol.linkAddressSize),
+                 &protocol.ownLinkAddress);
+    if (parser.isSet(QStringLiteral("own-address")) && protocol.mode != LinkMode::Balanced)
+        read.fail(QStringLiteral("--own-address applies to --mode balanced only"));
+    if (protocol.mode == LinkMode::Balanced && protocol.stations.size() > 1)
+        read.fail(QStringLiteral("--mode balanced is point to point: one station only"));
     read.integer(QStringLiteral("timeout-ms"), 1, kMaxTimeoutMs, &protocol.commandTimeoutMs);
     // A short confirmation time is for failing fast on a silent station; a station that
     // carries a command out (a breaker that travels) still gets its usual time to say so.
@@ -169,6 +215,10 @@ QString MasterOptions::helpText()
                        "  --parity E|O|N          (E)  --data-bits 7|8 (8)  --stop-bits 1|2 (1)\n"
                        "  --ca N                  common address (1); --ca-size 1|2 octets (2)\n"
                        "  --link-address N        (1); --link-address-size 0..2 octets (2)\n"
+                       "  --station LINK[:CA,...] a station on the line, repeatable (--station 1:1\n"
+                       "                          --station 3:3,4); without it --link-address and --ca\n"
+                       "  --mode balanced|unbalanced  (unbalanced); --own-address N: balanced mode's own\n"
+                       "                          link address (0)\n"
                        "  --ioa-size 1..3         object address octets (3); --cot-size 1|2 (2)\n"
                        "  --timeout-ms N          wait for each confirmation (5000); a termination is\n"
                        "                          awaited as long, at least 5000\n"
@@ -181,6 +231,8 @@ QString MasterOptions::helpText()
     for (const QString& line : CommandParser::usage())
         text += QStringLiteral("  ") + line + QLatin1Char('\n');
     text += QStringLiteral("select: select before execute, else direct execute; IOA decimal or 0x hex;\n"
+                           "la=N and ca=N send a command to another station or common address than the\n"
+                           "first; la=all sends an interrogation or clock sync to each station in turn;\n"
                            "wait keeps polling and reports what arrives.\n"
                            "\n"
                            "Records: link, object, command, status, initial. Exit status: 0 every command\n"

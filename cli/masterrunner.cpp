@@ -33,8 +33,7 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
     busyTimer->setSingleShot(true);
 
     // Same thread: direct calls, but for one.
-    connect(engine, &MasterEngine::linkStateChanged, this,
-            [this](int, LinkState state) { linkStateChanged(state); });
+    connect(engine, &MasterEngine::linkStateChanged, this, &MasterRunner::linkStateChanged);
     connect(engine, &MasterEngine::dataReceived, this, [this](const QVector<InfoObject>& objects) {
         for (const InfoObject& object : objects)
             records.object(object);
@@ -44,9 +43,11 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
     // follows that outcome's.
     connect(
         engine, &MasterEngine::initialDataFinished, this,
-        [this](int, bool complete) {
-            records.initial(complete);
-            if (phase == Phase::InitialData) {
+        [this](int linkAddress, bool complete) {
+            records.initial(linkAddress, complete);
+            initialDone.append(linkAddress);
+            // The steps start once every station that came up has its initial data.
+            if (phase == Phase::InitialData && allStationsSettled()) {
                 phase = Phase::Steps;
                 runSteps();
             }
@@ -60,6 +61,23 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
         ++current;
         runSteps();
     });
+}
+
+QVector<int> MasterRunner::linkAddresses() const
+{
+    QVector<int> addresses;
+    for (const Station& station : options.protocol.stationList())
+        addresses << station.linkAddress;
+    return addresses;
+}
+
+bool MasterRunner::allStationsSettled() const
+{
+    for (int address : stationsUp) {
+        if (!initialDone.contains(address))
+            return false;
+    }
+    return true;
 }
 
 MasterRunner::~MasterRunner() = default;
@@ -100,10 +118,17 @@ void MasterRunner::interrupt(int signalNumber)
     finish(128 + signalNumber);
 }
 
-void MasterRunner::linkStateChanged(LinkState state)
+void MasterRunner::linkStateChanged(int linkAddress, LinkState state)
 {
-    records.link(state);
+    records.link(linkAddress, state);
     if (phase == Phase::Done)
+        return;
+    if (state == LinkState::Available && !stationsUp.contains(linkAddress))
+        stationsUp.append(linkAddress);
+    // With several stations the run goes on once all are up, or when the link time is
+    // over and at least one is; commands for one that is not end as not sent.
+    if (state == LinkState::Available && phase == Phase::WaitingForLink &&
+        stationsUp.size() < linkAddresses().size())
         return;
     // The engine holds commands and their time-outs while the station is busy, and
     // waits for as long as it stays so; a run from a script must end.
@@ -157,11 +182,24 @@ void MasterRunner::commandFinished(const CommandRequest& request, const CommandO
         records.object(object);
     const bool automatic = request.origin == CommandRequest::Origin::Automatic;
     const bool ours = !automatic && currentId != 0 && request.id == currentId;
-    records.command(ours ? steps.at(current).text : request.text(), outcome, automatic);
+    records.command(ours ? steps.at(current).text : request.text(), request, outcome);
     if (!ours)
         return;
     currentId = 0;
     anyFailed = anyFailed || !outcome.succeeded();
+    stepDone();
+}
+
+void MasterRunner::stepDone()
+{
+    // A step for every station goes on with the next station, then with the next step.
+    if (current < steps.size() && steps.at(current).allStations &&
+        ++currentStation < linkAddresses().size()) {
+        if (phase == Phase::Steps)
+            later(&MasterRunner::sendCurrent);
+        return;
+    }
+    currentStation = 0;
     ++current;
     if (phase == Phase::Steps)
         later(&MasterRunner::runSteps);
@@ -192,9 +230,21 @@ void MasterRunner::lineFrames(const QVector<LineFrame>& frames, int dropped)
 
 void MasterRunner::linkTimedOut()
 {
+    if (phase == Phase::WaitingForLink && !stationsUp.isEmpty()) {
+        // Some stations answer: the run goes on with them.
+        phase = options.initialData ? Phase::InitialData : Phase::Steps;
+        if (phase == Phase::Steps || allStationsSettled()) {
+            phase = Phase::Steps;
+            later(&MasterRunner::runSteps);
+        }
+        return;
+    }
     if (phase == Phase::WaitingForLink) {
+        QStringList addresses;
+        for (int address : linkAddresses())
+            addresses << QString::number(address);
         fail(NoLink, QStringLiteral("no link to station %1 on %2 within %3 ms")
-                         .arg(options.protocol.linkAddress)
+                         .arg(addresses.join(QStringLiteral(", ")))
                          .arg(options.serial.portName)
                          .arg(options.linkTimeoutMs));
         return;
@@ -209,7 +259,7 @@ void MasterRunner::linkTimedOut()
 void MasterRunner::busyTooLong()
 {
     const QString message = QStringLiteral("station %1 stayed busy for %2 ms; giving up")
-                                .arg(options.protocol.linkAddress)
+                                .arg(linkAddresses().value(0))
                                 .arg(options.linkTimeoutMs);
     // Before the first command the link never was of use; after it, the command that
     // waits ends as the line closes, and counts.
@@ -239,8 +289,11 @@ void MasterRunner::runSteps()
     }
     // A link lost meanwhile gets the same bounded time to come back as at the start; a
     // busy station takes the command into the engine's queue.
-    const LinkState state = engine->linkState();
-    if (!lineLost && state != LinkState::Available && state != LinkState::Busy) {
+    const int address = step.allStations ? CommandRequest::kOwnAddress : step.request.linkAddress;
+    const bool onLine = address == CommandRequest::kOwnAddress || linkAddresses().contains(address);
+    const LinkState state = engine->linkState(address);
+    // A station that is not on the line at all is the engine's to refuse, at once.
+    if (onLine && !lineLost && state != LinkState::Available && state != LinkState::Busy) {
         waitingForLink = true;
         linkTimer->start(options.linkTimeoutMs);
         return;
@@ -253,6 +306,8 @@ void MasterRunner::sendCurrent()
     if (phase != Phase::Steps || current >= steps.size() || currentId != 0)
         return;
     CommandRequest request = steps.at(current).request;
+    if (steps.at(current).allStations)
+        request.linkAddress = linkAddresses().value(currentStation);
     request.id = ++lastId;
     currentId = request.id;
     // The outcome may come before send() returns (a command that cannot go out).

@@ -48,7 +48,7 @@ Q_SIGNALS:
 private:
     enum class Phase { Idle, WaitingForLink, InitialData, Steps, Done };
 
-    void linkStateChanged(LinkState state);
+    void linkStateChanged(int linkAddress, LinkState state);
     void commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
                          const QVector<InfoObject>& answer);
     void statusMessage(const QString& text);
@@ -59,6 +59,9 @@ private:
     // Transitions run from the event loop, never from inside one of the engine's signals.
     void later(void (MasterRunner::*step)());
     void runSteps();
+    void stepDone();
+    bool allStationsSettled() const;
+    QVector<int> linkAddresses() const;
     void sendCurrent();
     void captureFailed(const QString& reason);
     void fail(int exitStatus, const QString& message);
@@ -74,10 +77,13 @@ private:
     QTimer* busyTimer = nullptr; // how long the station may stay busy
 
     Phase phase = Phase::Idle;
-    int current = 0;       // the step in progress
-    quint64 currentId = 0; // the request of the command in progress, 0 for none
+    int current = 0;        // the step in progress
+    int currentStation = 0; // a step for every station (la=all): the station in progress
+    quint64 currentId = 0;  // the request of the command in progress, 0 for none
     quint64 lastId = 0;
     bool waitingForLink = false; // the current command waits for a lost link to return
+    QVector<int> stationsUp;     // stations whose link came up
+    QVector<int> initialDone;    // stations whose initial data is through
     bool opening = false;        // inside the engine's open()
     QString openError;
     bool anyFailed = false;

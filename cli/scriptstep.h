@@ -14,8 +14,9 @@ struct ScriptStep
     enum class Kind { Command, Wait };
 
     Kind kind = Kind::Command;
-    CommandRequest request; // Command
-    int waitMs = 0;         // Wait
+    CommandRequest request;   // Command
+    int waitMs = 0;           // Wait
+    bool allStations = false; // Command: to each station on the line in turn (la=all)
     // The step as the user wrote it, comment and extra blanks removed; the command
     // records repeat it so that a script can match them to its own lines.
     QString text;

@@ -34,6 +34,9 @@ struct IEC101ENGINE_EXPORT EngineTuning
     // for its link status again (doubled while it stays busy, up to busyBackoffMaxMs).
     int busyBackoffMs = 1000;
     int busyBackoffMaxMs = 8000;
+    // A station busy for longer than this is given up on for now: the command waiting for it
+    // ends timed out and those queued for it end not sent; polling goes on trying.
+    int busyPatienceMs = 30000;
 };
 
 } // namespace iec101

@@ -119,6 +119,7 @@ struct MasterEngine::Private
         bool initialComplete = true; // every one that ended brought its data
         qint64 nextPollMs = 0;       // a silent station is not polled before this
         bool busy = false;           // said "busy"; not polled until the back-off is over
+        qint64 busySinceMs = -1;     // since when it has been busy without a break
     };
 
     explicit Private(MasterEngine* engine);
@@ -145,11 +146,11 @@ struct MasterEngine::Private
     QTimer* linkDownTimer = nullptr;
 
     QVector<StationState> stations;
-    int nextStation = 0;      // round robin of the polls
-    int pollsForPending = 0;  // every other poll goes to the station a command waits for
+    int nextStation = 0;                       // round robin of the polls
+    int pollsForPending = 0;                   // every other poll goes to the station a command waits for
     QVector<QPair<int, bool>> initialDataDone; // stations whose initial data just ended, and how
-    qint64 lastTrafficMs = 0; // balanced mode: the link is tested after a quiet spell
-    bool lineOpen = false;    // a port was created: closing it is reported
+    qint64 lastTrafficMs = 0;                  // balanced mode: the link is tested after a quiet spell
+    bool lineOpen = false;                     // a port was created: closing it is reported
     std::optional<Pending> pending;
     QList<CommandRequest> queue;
     QList<Retry> retries;
@@ -215,6 +216,7 @@ struct MasterEngine::Private
     void frameSeen(const uint8_t* octets, int size, bool sent);
 
     void enterBusy();
+    void giveUpOnBusy(StationState& station);
     void busyBackoffOver();
     void pauseStep();
     void resumeStep();
@@ -340,6 +342,7 @@ void MasterEngine::Private::linkStateReported(int address, LinkLayerState librar
     case LL_STATE_AVAILABLE: {
         const bool afterBusy = station->state == LinkState::Busy;
         station->busy = false;
+        station->busySinceMs = -1;
         station->nextPollMs = 0;
         if (std::none_of(stations.cbegin(), stations.cend(),
                          [](const StationState& s) { return s.state == LinkState::Error; }))
@@ -598,8 +601,12 @@ void MasterEngine::Private::enterBusy()
     if (station->state != LinkState::Busy)
         Q_EMIT q->statusMessage(
             QStringLiteral("Station %1 is busy; polling paused").arg(station->station.linkAddress));
+    if (station->busySinceMs < 0)
+        station->busySinceMs = now();
     setState(*station, LinkState::Busy);
     station->busy = true;
+    if (now() - station->busySinceMs > tuning.busyPatienceMs)
+        giveUpOnBusy(*station);
     if (pending && pending->request.linkAddress == station->station.linkAddress) {
         lineRunTimer->stop();
         pauseStep();
@@ -611,6 +618,32 @@ void MasterEngine::Private::enterBusy()
                                        : std::min(busyBackoffMs * 2,
                                                   std::max(tuning.busyBackoffMs, tuning.busyBackoffMaxMs));
     busyTimer->start(std::max(0, busyBackoffMs));
+}
+
+void MasterEngine::Private::giveUpOnBusy(StationState& station)
+{
+    // Nothing is lost while a station is busy for a moment; one that stays busy must not
+    // hold its commands for ever.
+    const int address = station.station.linkAddress;
+    const bool affected = (pending && pending->request.linkAddress == address) ||
+                          std::any_of(queue.cbegin(), queue.cend(), [address](const CommandRequest& r) {
+                              return r.linkAddress == address;
+                          });
+    if (!affected)
+        return;
+    Q_EMIT q->statusMessage(QStringLiteral("Station %1 stays busy; its commands end").arg(address));
+    const QList<CommandRequest> waiting = queue;
+    queue.clear();
+    for (const CommandRequest& request : waiting) {
+        if (request.linkAddress == address)
+            notSent(request, CommandOutcome::Reason::LinkDown, QStringLiteral("the station stays busy"));
+        else
+            queue.append(request);
+    }
+    if (pending && pending->request.linkAddress == address) {
+        pending->pausedRemainingMs = -1;
+        stepTimedOut();
+    }
 }
 
 void MasterEngine::Private::busyBackoffOver()

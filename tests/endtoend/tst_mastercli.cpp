@@ -12,6 +12,7 @@
 
 #include "ptypair.h"
 #include "slavesimline.h"
+#include "stationsline.h"
 
 namespace ioa = slavesim::ioa;
 
@@ -156,6 +157,7 @@ private Q_SLOTS:
     void signalEndsRun_data();
     void signalEndsRun();
     void stationBusyForGood();
+    void severalStations();
 
 private:
     QTemporaryDir dir;
@@ -544,6 +546,53 @@ void TestMasterCli::stationBusyForGood()
     QCOMPARE(run.outcomes(), QStringList{"C_RD_NA_1 4001 -> not-sent"});
     QCOMPARE(exited, 1);
     QVERIFY2(run.errors.contains(QLatin1String("stayed busy")), qPrintable(run.errors));
+}
+
+// Three stations on one line: the initial data of each, an interrogation of every station
+// in turn, and a read of one named by its link address; every record says where it is from.
+void TestMasterCli::severalStations()
+{
+    QVector<slavesim::Config> configs;
+    for (int n = 1; n <= 3; ++n) {
+        slavesim::Config config;
+        config.linkAddress = n;
+        config.commonAddress = 10 + n;
+        configs << config;
+    }
+    StationsLine line(configs);
+    QVERIFY2(line.start(), qPrintable(line.errorString()));
+    MasterRun run({"--port", line.masterPort(), "--parity", "N", "--station", "1:11", "--station", "2:12",
+                   "--station", "3:13", "C_IC_NA_1 la=all", "C_RD_NA_1 4001 la=2"});
+    QCOMPARE(run.finish(), 0);
+    QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
+    for (const QJsonObject& record : qAsConst(run.records))
+        QVERIFY2(record.contains(QStringLiteral("la")) && record.contains(QStringLiteral("ca")),
+                 QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
+    QCOMPARE(run.ofEvent(QStringLiteral("initial")).size(), 3);
+    QStringList commands;
+    for (const QJsonObject& record : run.ofEvent(QStringLiteral("command"))) {
+        if (!record.value(QStringLiteral("automatic")).toBool())
+            commands << QStringLiteral("%1 la=%2 ca=%3 %4")
+                            .arg(record.value(QStringLiteral("command")).toString())
+                            .arg(record.value(QStringLiteral("la")).toInt())
+                            .arg(record.value(QStringLiteral("ca")).toInt())
+                            .arg(record.value(QStringLiteral("outcome")).toString());
+    }
+    QCOMPARE(
+        commands,
+        QStringList({"C_IC_NA_1 la=all la=1 ca=11 terminated", "C_IC_NA_1 la=all la=2 ca=12 terminated",
+                     "C_IC_NA_1 la=all la=3 ca=13 terminated", "C_RD_NA_1 4001 la=2 la=2 ca=12 confirmed"}));
+    // Each station's objects under its own addresses; the read's answer from station 2.
+    for (const QJsonObject& record : run.ofEvent(QStringLiteral("object")))
+        QCOMPARE(record.value(QStringLiteral("ca")).toInt(), 10 + record.value(QStringLiteral("la")).toInt());
+    QVERIFY(run.waitFor([](const QJsonObject& record) {
+        return isObject(record, CS101_COT_REQUEST, ioa::kFirstMeasured) &&
+               record.value(QStringLiteral("la")).toInt() == 2;
+    }));
+    for (int n = 0; n < 3; ++n)
+        QCOMPARE(line.station(n).received(C_IC_NA_1).size(), 2);
+    QCOMPARE(line.station(1).received(C_RD_NA_1).size(), 1);
+    QCOMPARE(line.station(0).received(C_RD_NA_1).size() + line.station(2).received(C_RD_NA_1).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMasterCli)
