@@ -5,17 +5,13 @@
 #include <algorithm>
 
 #include "asdudecoder.h"
+#include "ft12.h"
 #include "objecttext.h"
 #include "protocolsettings.h"
 
 namespace iec101 {
 
 namespace {
-
-constexpr quint8 kSingleCharacter = 0xE5;
-constexpr quint8 kFixedStart = 0x10;
-constexpr quint8 kVariableStart = 0x68;
-constexpr quint8 kEnd = 0x16;
 
 const char* primaryFunctionName(int code)
 {
@@ -72,14 +68,6 @@ int field(const QByteArray& octets, int at, int size)
     for (int i = size - 1; i >= 0; --i)
         value = (value << 8) | quint8(octets.at(at + i));
     return value;
-}
-
-quint8 checksum(const QByteArray& octets, int from, int count)
-{
-    quint8 sum = 0;
-    for (int i = from; i < from + count; ++i)
-        sum = quint8(sum + quint8(octets.at(i)));
-    return sum;
 }
 
 FrameSummary malformed(const QString& problem)
@@ -153,6 +141,39 @@ bool readAsdu(FrameSummary& s, const QByteArray& octets, int from, int size,
     return true;
 }
 
+QString faultText(Ft12::Fault fault, const QByteArray& octets, int linkSize)
+{
+    switch (fault) {
+    case Ft12::Fault::None:
+        break;
+    case Ft12::Fault::Empty:
+        return QStringLiteral("empty");
+    case Ft12::Fault::UnknownStart:
+        return QStringLiteral("unknown start character %1")
+            .arg(QString::number(quint8(octets.at(0)), 16).toUpper());
+    case Ft12::Fault::TrailingOctets:
+        return QStringLiteral("%1 octets after the single character").arg(octets.size() - 1);
+    case Ft12::Fault::FixedSize:
+        return QStringLiteral("fixed frame of %1 octets, expected %2").arg(octets.size()).arg(4 + linkSize);
+    case Ft12::Fault::TruncatedHeader:
+        return QStringLiteral("truncated header");
+    case Ft12::Fault::LengthsDiffer:
+    case Ft12::Fault::NoSecondStart:
+        return QStringLiteral("header octets do not match");
+    case Ft12::Fault::VariableSize:
+        return QStringLiteral("variable frame of %1 octets, its length says %2")
+            .arg(octets.size())
+            .arg(quint8(octets.at(1)) + 6);
+    case Ft12::Fault::NoEnd:
+        return QStringLiteral("no end character");
+    case Ft12::Fault::BadChecksum:
+        return QStringLiteral("bad checksum");
+    case Ft12::Fault::LengthBelowAddress:
+        return QStringLiteral("variable frame without user data");
+    }
+    return QString();
+}
+
 } // namespace
 
 FrameSummary::Layout FrameSummary::Layout::fromSettings(const int* settings)
@@ -171,61 +192,31 @@ FrameSummary::Layout FrameSummary::Layout::fromSettings(const int* settings)
 
 FrameSummary FrameSummary::parse(const QByteArray& octets, const Layout& layout)
 {
-    const int size = octets.size();
-    if (size == 0)
-        return malformed(QStringLiteral("empty"));
-    const quint8 start = quint8(octets.at(0));
     const int linkSize = std::max(0, std::min(layout.linkAddressSize, 2));
-
-    if (start == kSingleCharacter) {
-        if (size != 1)
-            return malformed(QStringLiteral("%1 octets after the single character").arg(size - 1));
-        FrameSummary summary;
+    const Ft12::Parsed parsed = Ft12::parse(octets, linkSize);
+    if (!parsed.ok())
+        return malformed(faultText(parsed.fault, octets, linkSize));
+    const Ft12::Frame& frame = parsed.frame;
+    FrameSummary summary;
+    switch (frame.kind) {
+    case Ft12::Kind::SingleCharacter:
         summary.kind = Kind::SingleCharacter;
         return summary;
-    }
-
-    if (start == kFixedStart) {
-        const int expected = 4 + linkSize;
-        if (size != expected)
-            return malformed(QStringLiteral("fixed frame of %1 octets, expected %2").arg(size).arg(expected));
-        if (quint8(octets.at(size - 1)) != kEnd)
-            return malformed(QStringLiteral("no end character"));
-        if (checksum(octets, 1, 1 + linkSize) != quint8(octets.at(size - 2)))
-            return malformed(QStringLiteral("bad checksum"));
-        FrameSummary summary;
+    case Ft12::Kind::Fixed:
         summary.kind = Kind::Fixed;
-        readControl(summary, quint8(octets.at(1)));
-        summary.linkAddress = field(octets, 2, linkSize);
-        return summary;
-    }
-
-    if (start == kVariableStart) {
-        if (size < 4)
-            return malformed(QStringLiteral("truncated header"));
-        const int length = quint8(octets.at(1));
-        if (quint8(octets.at(2)) != length || quint8(octets.at(3)) != kVariableStart)
-            return malformed(QStringLiteral("header octets do not match"));
-        if (size != length + 6)
-            return malformed(
-                QStringLiteral("variable frame of %1 octets, its length says %2").arg(size).arg(length + 6));
-        if (quint8(octets.at(size - 1)) != kEnd)
-            return malformed(QStringLiteral("no end character"));
-        if (checksum(octets, 4, length) != quint8(octets.at(size - 2)))
-            return malformed(QStringLiteral("bad checksum"));
-        const int userDataSize = length - 1 - linkSize;
-        if (userDataSize <= 0)
+        break;
+    case Ft12::Kind::Variable:
+        if (frame.userData.isEmpty())
             return malformed(QStringLiteral("variable frame without user data"));
-        FrameSummary summary;
         summary.kind = Kind::Variable;
-        readControl(summary, quint8(octets.at(4)));
-        summary.linkAddress = field(octets, 5, linkSize);
-        if (!readAsdu(summary, octets, 5 + linkSize, userDataSize, layout))
-            return malformed(summary.problem);
-        return summary;
+        break;
     }
-
-    return malformed(QStringLiteral("unknown start character %1").arg(QString::number(start, 16).toUpper()));
+    readControl(summary, frame.control);
+    summary.linkAddress = frame.linkAddress;
+    if (summary.kind == Kind::Variable &&
+        !readAsdu(summary, frame.userData, 0, int(frame.userData.size()), layout))
+        return malformed(summary.problem);
+    return summary;
 }
 
 QString FrameSummary::hexText(const QByteArray& octets)

@@ -16,6 +16,7 @@
 
 #include "metatypes.h"
 #include "objecttext.h"
+#include "stationaddressplan.h"
 
 // The switch icons are compiled into the widgets layer. Built into the shared library
 // they register themselves; a program that links the layer statically (the tests) must
@@ -133,7 +134,8 @@ void CommandView::makeSingleGroup()
 {
     singleGroup = named(new QGroupBox(tr("Single command")), "singleGroup");
     singleAddressCombo = makeCombo("singleAddressCombo");
-    for (int address = kFirstSingleAddress; address <= kLastSingleAddress; ++address)
+    for (int address = StationAddressPlan::kFirstSingleCommand;
+         address <= StationAddressPlan::kLastSingleCommand; ++address)
         singleAddressCombo->addItem(QStringLiteral("%1").arg(address));
     singleValueGroup = named(new QButtonGroup(this), "singleValueGroup");
     singleOnRadio = named(new QRadioButton(QStringLiteral("1")), "singleOnRadio");
@@ -160,7 +162,7 @@ void CommandView::makeDoubleGroup()
     objectStateLabel->setPixmap(QPixmap(QStringLiteral(":/icons/unconnected.png")));
     controlObjectCombo = makeCombo("controlObjectCombo");
     controlObjectCombo->addItem(tr("<Select>"));
-    for (int n = 1; n <= kControlObjectCount; ++n)
+    for (int n = 1; n <= StationAddressPlan::kControlObjectCount; ++n)
         controlObjectCombo->addItem(tr(QStringLiteral("Object %1").arg(n).toUtf8().constData()));
     openButton = named(new QPushButton(tr("Open")), "openButton");
     closeButton = named(new QPushButton(tr("Close")), "closeButton");
@@ -224,7 +226,8 @@ int CommandView::takeRequestedReadAddress()
 
 void CommandView::readControlObjectState()
 {
-    Q_EMIT requestSendCommand(Command::Read, {kObjectStateBaseAddress + controlObjectCombo->currentIndex()});
+    Q_EMIT requestSendCommand(Command::Read,
+                              {StationAddressPlan::kObjectStateBase + controlObjectCombo->currentIndex()});
 }
 
 void CommandView::interrogationTypeButtonGroupClicked(int index)
@@ -259,14 +262,14 @@ void CommandView::singleCmdButtonClicked()
 
 void CommandView::doubleCmdOpenButtonClicked()
 {
-    Q_EMIT requestSendCommand(Command::Double,
-                              {kDoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 1});
+    Q_EMIT requestSendCommand(
+        Command::Double, {StationAddressPlan::kDoubleCommandBase + controlObjectCombo->currentIndex(), 1});
 }
 
 void CommandView::doubleCmdCloseButtonClicked()
 {
-    Q_EMIT requestSendCommand(Command::Double,
-                              {kDoubleCommandBaseAddress + controlObjectCombo->currentIndex(), 2});
+    Q_EMIT requestSendCommand(
+        Command::Double, {StationAddressPlan::kDoubleCommandBase + controlObjectCombo->currentIndex(), 2});
 }
 
 void CommandView::sendTimeSync()
@@ -348,13 +351,13 @@ void CommandView::showObjectState(int value)
 
 void CommandView::checkLocalRemoteSwitch(int address, bool value)
 {
-    if (address == kLocalRemoteAddress)
+    if (address == StationAddressPlan::kLocalRemote)
         setLocalMode(value);
 }
 
 void CommandView::checkObjectState(int address, int value)
 {
-    if (address == kObjectStateBaseAddress + controlObjectCombo->currentIndex())
+    if (address == StationAddressPlan::kObjectStateBase + controlObjectCombo->currentIndex())
         showObjectState(value);
 }
 

@@ -30,14 +30,6 @@ class CommandView : public QWidget
 {
     Q_OBJECT
 public:
-    // Station address plan of the controlled station.
-    static constexpr int kLocalRemoteAddress = 65537;         // 0x10001, true = local mode
-    static constexpr int kObjectStateBaseAddress = 196608;    // 0x30000 + n, double-point state of object n
-    static constexpr int kDoubleCommandBaseAddress = 3014656; // 0x2E0000 + n, double command of object n
-    static constexpr int kFirstSingleAddress = 2949121;       // 0x2D0001
-    static constexpr int kLastSingleAddress = 2949159;        // 0x2D0027
-    static constexpr int kControlObjectCount = 10;
-
     explicit CommandView(QWidget* parent = nullptr);
 
     void setQccEnum(QMetaEnum metaEnum);

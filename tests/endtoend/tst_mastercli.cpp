@@ -197,11 +197,10 @@ void TestMasterCli::runsCommands_data()
                        "C_IC_NA_1 qoi=20"}
         << true << 0 << QStringList{"C_RD_NA_1 0x3E9 -> confirmed", "C_IC_NA_1 qoi=20 -> terminated"}
         << QString() << QStringList{"102", "100"};
-    // The station takes no direct execute: it wants a select first.
-    QTest::newRow("refused select: no execute; refused direct execute; the run goes on, exit 1")
+    QTest::newRow("refused select: no execute; a direct execute elsewhere; the run goes on, exit 1")
         << QVector<int>{2949125} << normal << true << noInitial
         << QStringList{"C_SC_NA_1 2949125 1 select", "c_sc_na_1  2949122 0", "C_RD_NA_1 4002"} << false << 1
-        << QStringList{"C_SC_NA_1 2949125 1 select -> refused", "c_sc_na_1 2949122 0 -> refused",
+        << QStringList{"C_SC_NA_1 2949125 1 select -> refused", "c_sc_na_1 2949122 0 -> terminated",
                        "C_RD_NA_1 4002 -> confirmed"}
         << QStringLiteral("refused: negative activation confirmation of the select (7)")
         << QStringList{"45 select", "45", "102"};

@@ -13,6 +13,7 @@
 #include "iec101network.h"
 #include "responseview.h"
 #include "serialdialog.h"
+#include "stationaddressplan.h"
 
 using namespace iec101;
 
@@ -62,8 +63,8 @@ int main(int argc, char** argv)
     commands.setQoiEnum(engineEnum("QOI"));
     commands.resetState();
     commands.findChild<QComboBox*>(QStringLiteral("controlObjectCombo"))->setCurrentIndex(2);
-    commands.checkLocalRemoteSwitch(CommandView::kLocalRemoteAddress, false);
-    commands.checkObjectState(CommandView::kObjectStateBaseAddress + 2, 2);
+    commands.checkLocalRemoteSwitch(StationAddressPlan::kLocalRemote, false);
+    commands.checkObjectState(StationAddressPlan::kObjectStateBase + 2, 2);
     commands.timeSyncReady(make(103, 0, QVariant(), QDateTime::currentDateTimeUtc().toMSecsSinceEpoch()));
     ok &= save(commands, dir, QStringLiteral("command-panel.png"));
 

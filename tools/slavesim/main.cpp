@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QMap>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -113,9 +114,24 @@ int main(int argc, char* argv[])
                                         "Quality flags of a point, e.g. 4001=IV,NT (IV NT SB BL OV; counters "
                                         "CY CA IV). Repeatable.",
                                         "ioa=flags");
-    parser.addOptions({portOpt, baudOpt, dataBitsOpt, parityOpt, stopBitsOpt, linkOpt, linkSizeOpt, caOpt,
-                       caSizeOpt, ioaSizeOpt, cotSizeOpt, localOpt, remoteOpt, rateOpt, extraOpt, profileOpt,
-                       measuredOpt, qualityOpt});
+    const QCommandLineOption refuseOpt(
+        "refuse",
+        "Commands to this object address get a negative confirmation; 0 refuses the interrogations. "
+        "Repeatable.",
+        "ioa");
+    const QCommandLineOption noTerminationOpt("no-termination",
+                                              "Confirm commands and interrogations, never terminate them.");
+    const QCommandLineOption cyclicOpt(
+        "cyclic-rate", "Measured values sent periodically (cause 1) per second (0 = none).", "rate", "0");
+    const QCommandLineOption busyAfterOpt(
+        "busy-after", "Seconds after start at which the station answers \"busy\" (with --busy-for).", "s");
+    const QCommandLineOption busyForOpt("busy-for", "How long it answers \"busy\" (with --busy-after).",
+                                        "ms");
+    parser.addOptions({portOpt,    baudOpt,      dataBitsOpt, parityOpt, stopBitsOpt,
+                       linkOpt,    linkSizeOpt,  caOpt,       caSizeOpt, ioaSizeOpt,
+                       cotSizeOpt, localOpt,     remoteOpt,   rateOpt,   extraOpt,
+                       profileOpt, measuredOpt,  qualityOpt,  refuseOpt, noTerminationOpt,
+                       cyclicOpt,  busyAfterOpt, busyForOpt});
     parser.process(app);
 
     slavesim::Config config;
@@ -138,14 +154,35 @@ int main(int argc, char* argv[])
         toInt(parser.value(extraOpt), 0, slavesim::ioa::kMaxExtraPoints, config.extraPoints);
     const QString profile = parser.value(profileOpt).toLower();
     const QString measured = parser.value(measuredOpt).toLower();
-    static const QMap<QString, slavesim::MeasuredFormat> formats{{"float", slavesim::MeasuredFormat::Float},
-                                                            {"normalized", slavesim::MeasuredFormat::Normalized},
-                                                            {"scaled", slavesim::MeasuredFormat::Scaled}};
+    static const QMap<QString, slavesim::MeasuredFormat> formats{
+        {"float", slavesim::MeasuredFormat::Float},
+        {"normalized", slavesim::MeasuredFormat::Normalized},
+        {"scaled", slavesim::MeasuredFormat::Scaled}};
     bool qualityOk = true;
     for (const QString& entry : parser.values(qualityOpt)) {
         qualityOk = qualityOk && parseQuality(entry, config.quality);
     }
-    if (!valid || !qualityOk || (profile != "basic" && profile != "field") || !formats.contains(measured)) {
+    QVector<int> refused;
+    bool refusedOk = true;
+    for (const QString& entry : parser.values(refuseOpt)) {
+        int address = 0;
+        refusedOk = refusedOk && toInt(entry, 0, 0xFFFFFF, address);
+        refused.append(address);
+    }
+    bool cyclicOk = false;
+    config.cyclicRate = parser.value(cyclicOpt).toDouble(&cyclicOk);
+    config.terminations = !parser.isSet(noTerminationOpt);
+    // Busy needs both its start and its length.
+    bool busyOk = parser.isSet(busyAfterOpt) == parser.isSet(busyForOpt);
+    double busyAfterS = 0.0;
+    int busyForMs = 0;
+    if (busyOk && parser.isSet(busyAfterOpt)) {
+        busyAfterS = parser.value(busyAfterOpt).toDouble(&busyOk);
+        busyOk = busyOk && busyAfterS >= 0.0 && busyAfterS <= 86400.0 &&
+                 toInt(parser.value(busyForOpt), 1, 86400000, busyForMs);
+    }
+    if (!valid || !qualityOk || !refusedOk || !cyclicOk || config.cyclicRate < 0 || !busyOk ||
+        (profile != "basic" && profile != "field") || !formats.contains(measured)) {
         std::fprintf(stderr, "Invalid or missing options; see --help.\n");
         return 2;
     }
@@ -170,6 +207,13 @@ int main(int argc, char* argv[])
     {
         slavesim::SlaveSim slave(config);
         slave.setLogHandler(printLine);
+        slave.setRefusedAddresses(refused);
+        QTimer busyTimer;
+        busyTimer.setSingleShot(true);
+        QObject::connect(&busyTimer, &QTimer::timeout, &app, [&slave, busyForMs] {
+            printLine(QStringLiteral("answering busy for %1 ms").arg(busyForMs));
+            slave.setBusy(busyForMs);
+        });
         if (!slave.start()) {
             std::fprintf(stderr, "%s\n", qPrintable(slave.errorString()));
             rc = 1;
@@ -184,6 +228,9 @@ int main(int argc, char* argv[])
                           .arg(config.sizeOfCOT)
                           .arg(config.localMode ? "local" : "remote")
                           .arg(profile));
+            if (busyForMs > 0) {
+                busyTimer.start(int(busyAfterS * 1000.0));
+            }
             rc = app.exec();
             slave.stop();
             printLine(QStringLiteral("stopped"));

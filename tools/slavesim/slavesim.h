@@ -17,21 +17,24 @@
 #include <memory>
 #include <optional>
 
+#include "stationaddressplan.h"
+
 namespace slavesim {
 
-// Addresses of the simulated slave's fixed points. Extra points (Config::extraPoints) are
-// single points starting at kExtraPointBase + 1.
+// Addresses of the simulated slave's fixed points: the station address plan the master's
+// command panel assumes, and the slave's own data points. Extra points
+// (Config::extraPoints) are single points starting at kExtraPointBase + 1.
 namespace ioa {
-constexpr int kLocalRemote = 65537;         // single point, true = local
-constexpr int kObjectStateBase = 196608;    // + n, n = 1..kObjectCount: double point
-constexpr int kDoubleCommandBase = 3014656; // + n: C_DC_NA_1 moving object n
-constexpr int kFirstSingleCommand = 2949121;
-constexpr int kLastSingleCommand = 2949159;
+constexpr int kLocalRemote = iec101::StationAddressPlan::kLocalRemote;         // single point, true = local
+constexpr int kObjectStateBase = iec101::StationAddressPlan::kObjectStateBase; // + n, n = 1..kObjectCount
+constexpr int kDoubleCommandBase = iec101::StationAddressPlan::kDoubleCommandBase; // + n: moves object n
+constexpr int kFirstSingleCommand = iec101::StationAddressPlan::kFirstSingleCommand;
+constexpr int kLastSingleCommand = iec101::StationAddressPlan::kLastSingleCommand;
+constexpr int kObjectCount = iec101::StationAddressPlan::kControlObjectCount;
 constexpr int kFirstSinglePoint = 1001; // kSinglePointCount plain single points
 constexpr int kFirstMeasured = 4001;    // kMeasuredCount short floats
 constexpr int kFirstCounter = 5001;     // kCounterCount integrated totals
 constexpr int kExtraPointBase = 100000;
-constexpr int kObjectCount = 10;
 constexpr int kSinglePointCount = 10;
 constexpr int kMeasuredCount = 5;
 constexpr int kCounterCount = 4;
@@ -70,6 +73,7 @@ struct Config
     bool echoBroadcastClockSync = false; // answer a broadcast clock sync with ACT_CON (CA 65535/255)
     double cyclicRate = 0.0;             // measured values sent periodically (cause 1) per second, 0 = none
     bool terminations = true;            // false: commands and interrogations are confirmed, never terminated
+    bool requireSelect = false;          // true: an execute without a select first is refused
     Profile profile = Profile::Basic;
     MeasuredFormat measuredFormat = MeasuredFormat::Float;
     // Quality bits sent with chosen points, by address: QDS (IV 0x80, NT 0x40, SB 0x20, BL 0x10,

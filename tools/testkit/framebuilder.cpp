@@ -1,23 +1,10 @@
 #include "framebuilder.h"
 
+#include "ft12.h"
+
+using namespace iec101;
+
 namespace FrameBuilder {
-
-namespace {
-
-QByteArray linkAddress(int address, int size)
-{
-    return octets({address & 0xff, (address >> 8) & 0xff}).left(size);
-}
-
-char checksum(const QByteArray& data)
-{
-    int sum = 0;
-    for (char c : data)
-        sum += quint8(c);
-    return char(sum & 0xff);
-}
-
-} // namespace
 
 QByteArray octets(std::initializer_list<int> values)
 {
@@ -29,15 +16,12 @@ QByteArray octets(std::initializer_list<int> values)
 
 QByteArray fixed(int control, int address, int addressSize)
 {
-    const QByteArray body = char(control) + linkAddress(address, addressSize);
-    return '\x10' + body + checksum(body) + '\x16';
+    return Ft12::fixedFrame(quint8(control), address, addressSize);
 }
 
 QByteArray variable(int control, const QByteArray& asdu, int address, int addressSize)
 {
-    const QByteArray body = char(control) + linkAddress(address, addressSize) + asdu;
-    const int length = body.size();
-    return octets({0x68, length, length, 0x68}) + body + checksum(body) + '\x16';
+    return Ft12::variableFrame(quint8(control), address, addressSize, asdu);
 }
 
 QByteArray interrogation(int cause)

@@ -5,14 +5,15 @@
 
 #include <initializer_list>
 
-// FT1.2 frames built by hand, checksum and framing included, for tests that feed the
-// line monitor's parser and statistics frames the library would not produce itself.
+// FT1.2 frames and ASDUs built by hand, for tests that feed the line monitor's parser and
+// statistics frames the library would not produce itself. The framing is the engine's
+// (Ft12), whose own test pins it down octet by octet.
 namespace FrameBuilder {
 
 QByteArray octets(std::initializer_list<int> values);
 // 10 C A.. CS 16 with a little-endian link address of addressSize octets.
 QByteArray fixed(int control, int address = 1, int addressSize = 2);
-// 68 L L 68 C A.. ASDU CS 16.
+// 68 L L 68 C A.. ASDU CS 16; empty if the ASDU does not fit the length octet.
 QByteArray variable(int control, const QByteArray& asdu, int address = 1, int addressSize = 2);
 
 // ASDUs in the default layout (2-octet cause and common address 1, 3-octet object addresses).
