@@ -143,6 +143,8 @@ void LineBus::run()
                 continue;
             char buffer[512];
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0 && i > stations.size())
+                tapCount += n;
             if (n <= 0 || i > stations.size())
                 continue;
             const int from = int(i) - 1;

@@ -40,6 +40,8 @@ public:
     void clearMasterBytes();
     qint64 masterByteCount() const { return masterCount; }
     qint64 stationByteCount() const { return stationCount; }
+    // Octets the taps wrote towards the line (read and dropped): a listener must send none.
+    qint64 tapByteCount() const { return tapCount; }
 
 private:
     struct Port
@@ -58,6 +60,7 @@ private:
     std::atomic<bool> running{false};
     std::atomic<qint64> masterCount{0};
     std::atomic<qint64> stationCount{0};
+    std::atomic<qint64> tapCount{0};
     std::thread thread;
     mutable std::mutex mutex;
     QByteArray fromMaster;
