@@ -183,9 +183,26 @@ void JsonRecordWriter::initial(int linkAddress, bool complete)
                                       {QStringLiteral("complete"), complete}});
 }
 
+void JsonRecordWriter::finding(const Finding& finding)
+{
+    const auto address = [](int value) {
+        return value < 0 ? QJsonValue() : QJsonValue(value);
+    };
+    write(QStringLiteral("finding"),
+          {{QStringLiteral("kind"), Finding::kindName(finding.kind)},
+           {QStringLiteral("la"), address(finding.linkAddress)},
+           {QStringLiteral("ca"), address(finding.commonAddress)},
+           {QStringLiteral("ioa"), address(finding.objectAddress)},
+           {QStringLiteral("detail"), finding.detail},
+           // When it crossed the line, which may be a moment before it is written.
+           {QStringLiteral("time"),
+            QDateTime::fromMSecsSinceEpoch(finding.timeMs, Qt::UTC).toString(Qt::ISODateWithMs)}});
+}
+
 void JsonRecordWriter::write(const QString& event, QJsonObject fields)
 {
-    fields.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    if (!fields.contains(QStringLiteral("time")))
+        fields.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     fields.insert(QStringLiteral("event"), event);
     QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
     line += '\n';

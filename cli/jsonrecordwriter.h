@@ -7,6 +7,7 @@
 
 #include "commandoutcome.h"
 #include "commandrequest.h"
+#include "finding.h"
 #include "infoobject.h"
 #include "linkstate.h"
 
@@ -28,6 +29,8 @@ public:
     void command(const QString& commandText, const CommandRequest& request, const CommandOutcome& outcome);
     void status(const QString& text);
     void initial(int linkAddress, bool complete);
+    // A finding the moment it is found: kind, la, ca, ioa (null where it has none), detail.
+    void finding(const Finding& finding);
 
 private:
     void write(const QString& event, QJsonObject fields);

@@ -12,8 +12,13 @@
 #include <cstdio>
 
 #include "commandparser.h"
+#include "commissioningrecorder.h"
+#include "linelistener.h"
+#include "listenrunner.h"
+#include "masterengine.h"
 #include "masteroptions.h"
 #include "masterrunner.h"
+#include "pointlist.h"
 #include "signalnotifier.h"
 
 using namespace iec101;
@@ -54,6 +59,36 @@ bool readScript(const QString& path, QString* script, QString* error)
         return false;
     }
     *script = QString::fromUtf8(content);
+    return true;
+}
+
+// The signal lists of --points, each for its station (LINK=FILE, or FILE for the first).
+// Rows that are wrong are said on stderr and left out; a file that is no list at all is
+// a usage error.
+bool loadPointLists(const MasterOptions& options, CommissioningRecorder* recorder)
+{
+    const QVector<Station> stations = options.protocol.stationList();
+    for (const QString& argument : options.pointFiles) {
+        int linkAddress = stations.first().linkAddress;
+        QString path = argument;
+        const int equals = argument.indexOf(QLatin1Char('='));
+        bool numbered = false;
+        const int number = equals > 0 ? argument.left(equals).toInt(&numbered, 10) : 0;
+        if (numbered) {
+            linkAddress = number;
+            path = argument.mid(equals + 1);
+        }
+        QVector<PointList::Problem> problems;
+        const PointList list = PointList::fromFile(path, &problems);
+        for (const PointList::Problem& problem : problems) {
+            printError(problem.line > 0
+                           ? QStringLiteral("%1, line %2: %3").arg(path).arg(problem.line).arg(problem.reason)
+                           : QStringLiteral("%1: %2").arg(path, problem.reason));
+        }
+        if (list.isEmpty() && !problems.isEmpty())
+            return false;
+        recorder->setPointList(linkAddress, list);
+    }
     return true;
 }
 
@@ -106,13 +141,55 @@ int main(int argc, char* argv[])
         return MasterRunner::Usage;
     }
 
+    // A tap hears; it never speaks. Only waits run, and anything else is refused now.
+    if (options.listen) {
+        for (const ScriptStep& step : qAsConst(steps)) {
+            if (step.kind != ScriptStep::Kind::Wait) {
+                printError(QStringLiteral("--listen sends nothing: \"%1\" is refused (only wait runs)")
+                               .arg(step.text));
+                return MasterRunner::Usage;
+            }
+        }
+    }
+
+    CommissioningReport::Session session;
+    session.serial = options.serial;
+    session.protocol = options.protocol;
+    session.listenOnly = options.listen;
+    session.secondPort = options.listenPort2;
+    CommissioningRecorder recorder(session);
+    if (!loadPointLists(options, &recorder))
+        return MasterRunner::Usage;
+    FindingsTracker* tracker = recorder.tracker();
+
     // A reader that closed the pipe must not end the run before the line is closed.
     std::signal(SIGPIPE, SIG_IGN);
-    MasterRunner runner(options, steps);
+    const auto finished = [&options, &recorder](int status) {
+        QString error;
+        if (!options.reportPath.isEmpty() && !recorder.writeReport(options.reportPath, &error)) {
+            printError(error);
+            if (status == MasterRunner::Success)
+                status = MasterRunner::ReportFailed;
+        }
+        QCoreApplication::exit(status);
+    };
     SignalNotifier signalNotifier;
-    QObject::connect(&signalNotifier, &SignalNotifier::received, &runner, &MasterRunner::interrupt);
-    QObject::connect(&runner, &MasterRunner::finished, &app,
-                     [](int status) { QCoreApplication::exit(status); });
-    QTimer::singleShot(0, &runner, &MasterRunner::start);
+    if (options.listen) {
+        auto* runner = new ListenRunner(options, steps, &app);
+        LineListener* tap = runner->listener();
+        QObject::connect(tap, &LineListener::lineFramesReady, tracker, &FindingsTracker::addFrames);
+        QObject::connect(tap, &LineListener::commandFinished, tracker, &FindingsTracker::addCommand);
+        QObject::connect(&signalNotifier, &SignalNotifier::received, runner, &ListenRunner::interrupt);
+        QObject::connect(runner, &ListenRunner::finished, &app, finished);
+        QTimer::singleShot(0, runner, &ListenRunner::start);
+        return app.exec();
+    }
+    auto* runner = new MasterRunner(options, steps, &app);
+    MasterEngine* engine = runner->lineEngine();
+    QObject::connect(engine, &MasterEngine::lineFramesReady, tracker, &FindingsTracker::addFrames);
+    QObject::connect(engine, &MasterEngine::commandFinished, tracker, &FindingsTracker::addCommand);
+    QObject::connect(&signalNotifier, &SignalNotifier::received, runner, &MasterRunner::interrupt);
+    QObject::connect(runner, &MasterRunner::finished, &app, finished);
+    QTimer::singleShot(0, runner, &MasterRunner::start);
     return app.exec();
 }

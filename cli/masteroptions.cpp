@@ -68,11 +68,30 @@ bool MasterOptions::parse(const QStringList& arguments, MasterOptions* options, 
     const auto valueOption = [&parser](const char* name) {
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
     };
-    for (const char* name : {"port", "baud", "parity", "data-bits", "stop-bits", "ca", "ca-size",
-                             "link-address", "link-address-size", "ioa-size", "cot-size", "timeout-ms",
-                             "link-timeout-ms", "capture", "script", "station", "mode", "own-address"})
+    for (const char* name : {"port",
+                             "baud",
+                             "parity",
+                             "data-bits",
+                             "stop-bits",
+                             "ca",
+                             "ca-size",
+                             "link-address",
+                             "link-address-size",
+                             "ioa-size",
+                             "cot-size",
+                             "timeout-ms",
+                             "link-timeout-ms",
+                             "capture",
+                             "script",
+                             "station",
+                             "mode",
+                             "own-address",
+                             "points",
+                             "report",
+                             "listen-port2"})
         valueOption(name);
     parser.addOption(QCommandLineOption(QStringLiteral("no-initial")));
+    parser.addOption(QCommandLineOption(QStringLiteral("listen")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
     parser.addOption(QCommandLineOption(QStringLiteral("version")));
     if (!parser.parse(arguments)) {
@@ -192,6 +211,18 @@ bool MasterOptions::parse(const QStringList& arguments, MasterOptions* options, 
         read.fail(QStringLiteral("--capture needs a file name"));
     if (parser.isSet(QStringLiteral("script")) && result.scriptPath.isEmpty())
         read.fail(QStringLiteral("--script needs a file name"));
+    result.pointFiles = parser.values(QStringLiteral("points"));
+    for (const QString& file : qAsConst(result.pointFiles)) {
+        if (file.isEmpty() || file.endsWith(QLatin1Char('=')))
+            read.fail(QStringLiteral("--points needs a file name (FILE or LINK=FILE)"));
+    }
+    result.reportPath = parser.value(QStringLiteral("report"));
+    if (parser.isSet(QStringLiteral("report")) && result.reportPath.isEmpty())
+        read.fail(QStringLiteral("--report needs a file name"));
+    result.listen = parser.isSet(QStringLiteral("listen"));
+    result.listenPort2 = parser.value(QStringLiteral("listen-port2"));
+    if (parser.isSet(QStringLiteral("listen-port2")) && (!result.listen || result.listenPort2.isEmpty()))
+        read.fail(QStringLiteral("--listen-port2 PORT goes with --listen"));
     if (!result.scriptPath.isEmpty() && !result.commands.isEmpty())
         read.fail(QStringLiteral("give commands either with --script or as arguments, not both"));
 
@@ -226,18 +257,25 @@ QString MasterOptions::helpText()
                        "  --no-initial            no general and counter interrogation at link-up\n"
                        "  --capture FILE          every frame to a pcap file (link type 250) until exit\n"
                        "  --script FILE           commands from FILE, one per line\n"
+                       "  --points [LINK=]FILE    the station's signal list (CSV: ioa,type,name,unit,scale,\n"
+                       "                          offset,states,expected,group,ca); findings as records\n"
+                       "  --report FILE           a PDF report after the commands, findings in FILE.csv\n"
+                       "  --listen                listen on a tapped line, never send: only wait runs\n"
+                       "  --listen-port2 PORT     the station's side of a full-duplex tap\n"
                        "\n"
                        "Commands, one per argument or script line ('#' starts a comment):\n");
     for (const QString& line : CommandParser::usage())
         text += QStringLiteral("  ") + line + QLatin1Char('\n');
-    text += QStringLiteral("select: select before execute, else direct execute; IOA decimal or 0x hex;\n"
-                           "la=N and ca=N send a command to another station or common address than the\n"
-                           "first; la=all sends an interrogation or clock sync to each station in turn;\n"
-                           "wait keeps polling and reports what arrives.\n"
-                           "\n"
-                           "Records: link, object, command, status, initial. Exit status: 0 every command\n"
-                           "confirmed, 1 one refused, timed out or not sent (or the port lost), 2 bad usage\n"
-                           "or a port that does not open, 3 no link, 128+N ended by signal N.\n");
+    text +=
+        QStringLiteral("select: select before execute, else direct execute; IOA decimal or 0x hex;\n"
+                       "la=N and ca=N send a command to another station or common address than the\n"
+                       "first; la=all sends an interrogation or clock sync to each station in turn;\n"
+                       "wait keeps polling and reports what arrives.\n"
+                       "\n"
+                       "Records: link, object, command, status, initial, finding. Exit status: 0 every\n"
+                       "command confirmed, 1 one refused, timed out or not sent (or the port lost), 2 bad\n"
+                       "usage or a port that does not open, 3 no link, 4 the report not written, 128+N\n"
+                       "ended by signal N.\n");
     return text;
 }
 

@@ -24,6 +24,13 @@ struct MasterOptions
     int linkTimeoutMs = kDefaultLinkTimeoutMs;
     bool initialData = true;
     QString capturePath;
+    // Signal lists: a file for the first station, or LINK=FILE for a station of its own.
+    QStringList pointFiles;
+    QString reportPath; // the report after the commands (PDF; the findings beside it as .csv)
+    // Listen only on a tapped line: nothing is sent, only wait steps run. The second port
+    // is the station's direction of a full-duplex tap (the first then hears the master).
+    bool listen = false;
+    QString listenPort2;
     QString scriptPath;
     QStringList commands;
     bool help = false;

@@ -31,11 +31,14 @@ public:
                            // station busy for good, meanwhile
         Usage = 2,         // bad usage, or a port that cannot be opened
         NoLink = 3,        // the link did not come up (or the station stayed busy before any command)
+        ReportFailed = 4,  // the run went well, its report (--report) could not be written
     };
 
     MasterRunner(const MasterOptions& options, const QVector<ScriptStep>& steps, QObject* parent = nullptr);
     ~MasterRunner() override;
 
+    // The engine of the run, for whoever else follows what it reports.
+    MasterEngine* lineEngine() const { return engine; }
     // Call once the event loop runs; finished follows, always.
     void start();
     // Ends the run now: what waits is reported as the engine ends it, the line and the
