@@ -1,11 +1,12 @@
 // iec101-host: shows the IEC 60870-5-101 master view in a main window, with the
 // view's status bar messages in the window's status bar and the line monitor in a
-// dock below it (View menu shows and hides it). File > Export writes the event log or a
-// response table to a CSV file.
+// dock below it, the findings tabbed with it (View menu shows and hides them). File > Export
+// writes the event log or a response table to a CSV file; File > Import point list and
+// Write report serve commissioning.
 //
 //   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
 //               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
-//               [--quit-after SECONDS]
+//               [--quit-after SECONDS] [--points FILE] [--report FILE] [--show-findings]
 //
 // --port selects NAME in the port list (a listed port or a path given in
 // IEC101_EXTRA_PORTS) and presses Connect once the window is up. --capture records
@@ -14,7 +15,9 @@
 // and quits; it works under Xvfb and with QT_QPA_PLATFORM=offscreen. The last four
 // serve long unattended runs (scripts/soak): per-minute figures into FILE, a general
 // interrogation and an addressed clock sync pressed in the command panel at a fixed
-// period, and a quit.
+// period, and a quit. --points imports the station's signal list at start, --report
+// writes the commissioning report (PDF, findings beside it as FILE.csv) as the program ends,
+// --show-findings puts the findings in front of the line monitor.
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +29,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSocketNotifier>
@@ -171,6 +175,44 @@ void addExportMenu(QMainWindow* window, iec101::Iec101View* view)
     }
 }
 
+// File > Import point list and Write report: each asks for a file and reports the outcome
+// on the status bar (rows of the list that were left out in a message box).
+void addCommissioningMenu(QMainWindow* window, iec101::Iec101View* view)
+{
+    QMenu* fileMenu = window->menuBar()->findChild<QMenu*>(QStringLiteral("fileMenu"));
+    if (!fileMenu)
+        return;
+    fileMenu->addSeparator();
+    QAction* importAction = fileMenu->addAction(QStringLiteral("Import point list..."));
+    importAction->setObjectName(QStringLiteral("importPointListAction"));
+    QObject::connect(importAction, &QAction::triggered, window, [window, view] {
+        const QString path =
+            QFileDialog::getOpenFileName(window, QStringLiteral("Import point list"), QString(),
+                                         QStringLiteral("Point lists (*.csv);;All files (*)"));
+        if (path.isEmpty())
+            return;
+        const bool loaded = view->importPointList(path);
+        const QStringList problems = view->pointListProblems();
+        window->statusBar()->showMessage(
+            loaded ? QStringLiteral("Imported %1 (%2 rows left out)").arg(path).arg(problems.size())
+                   : QStringLiteral("Not imported: %1").arg(problems.value(0)));
+        if (loaded && !problems.isEmpty())
+            QMessageBox::warning(window, QStringLiteral("Point list"),
+                                 problems.mid(0, 20).join(QLatin1Char('\n')));
+    });
+    QAction* reportAction = fileMenu->addAction(QStringLiteral("Write report..."));
+    reportAction->setObjectName(QStringLiteral("writeReportAction"));
+    QObject::connect(reportAction, &QAction::triggered, window, [window, view] {
+        const QString path =
+            QFileDialog::getSaveFileName(window, QStringLiteral("Write report"), QStringLiteral("report.pdf"),
+                                         QStringLiteral("PDF files (*.pdf)"));
+        if (path.isEmpty())
+            return;
+        window->statusBar()->showMessage(view->writeReport(path) ? QStringLiteral("Report written to ") + path
+                                                                 : view->reportErrorString());
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -210,8 +252,18 @@ int main(int argc, char* argv[])
                                              QStringLiteral("seconds"));
     const QCommandLineOption quitOption(QStringLiteral("quit-after"), QStringLiteral("Quit after <seconds>."),
                                         QStringLiteral("seconds"));
+    const QCommandLineOption pointsOption(
+        QStringLiteral("points"), QStringLiteral("Import the station's point list (CSV) <file> at start."),
+        QStringLiteral("file"));
+    const QCommandLineOption reportOption(
+        QStringLiteral("report"),
+        QStringLiteral("Write the commissioning report (PDF) to <file> before the screenshot or quit."),
+        QStringLiteral("file"));
+    const QCommandLineOption showFindingsOption(
+        QStringLiteral("show-findings"), QStringLiteral("Show the findings in front of the line monitor."));
     parser.addOptions({portOption, captureOption, screenshotOption, afterOption, statsOption,
-                       interrogationOption, clockSyncOption, quitOption});
+                       interrogationOption, clockSyncOption, quitOption, pointsOption, reportOption,
+                       showFindingsOption});
     parser.process(app);
 
     for (const QCommandLineOption* option : {&interrogationOption, &clockSyncOption, &quitOption}) {
@@ -238,9 +290,26 @@ int main(int argc, char* argv[])
     monitorDock->setWidget(monitor);
     window.addDockWidget(Qt::BottomDockWidgetArea, monitorDock);
     addExportMenu(&window, view);
+    // The findings beside the view, tabbed with the line monitor; a finding's frame brings
+    // the monitor to the front.
+    auto* findingsDock = new QDockWidget(QStringLiteral("Findings"), &window);
+    findingsDock->setObjectName(QStringLiteral("findingsDock"));
+    findingsDock->setWidget(view->findingsPanel());
+    window.addDockWidget(Qt::BottomDockWidgetArea, findingsDock);
+    window.tabifyDockWidget(monitorDock, findingsDock);
+    monitorDock->raise();
+    QObject::connect(view->findingsPanel(), &iec101::FindingsPanel::frameRequested, monitorDock,
+                     [monitorDock] {
+                         monitorDock->show();
+                         monitorDock->raise();
+                     });
+    addCommissioningMenu(&window, view);
+    if (parser.isSet(showFindingsOption))
+        findingsDock->raise();
     QMenu* viewMenu = window.menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(monitorDock->toggleViewAction());
+    viewMenu->addAction(findingsDock->toggleViewAction());
     // Room for the status text, the table headers and a dozen monitor rows; the layout
     // sets the minimum.
     window.resize(1400, 1250);
@@ -256,6 +325,19 @@ int main(int argc, char* argv[])
                          showMessage(text);
                      });
     installQuitOnSignal(&window);
+    if (parser.isSet(pointsOption) && !view->importPointList(parser.value(pointsOption))) {
+        std::fprintf(stderr, "iec101-host: %s\n", qPrintable(view->pointListProblems().value(0)));
+        return 2;
+    }
+    for (const QString& problem : view->pointListProblems())
+        std::fprintf(stderr, "iec101-host: %s: %s\n", qPrintable(parser.value(pointsOption)),
+                     qPrintable(problem));
+    // The report is written as the program ends (before a screenshot is taken, or on quit).
+    const auto writeReport = [&parser, &reportOption, view] {
+        if (parser.isSet(reportOption) && !view->writeReport(parser.value(reportOption)))
+            std::fprintf(stderr, "iec101-host: %s\n", qPrintable(view->reportErrorString()));
+    };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, view, writeReport);
     // Frames flow only while connected, so recording from here on records from the connect.
     if (parser.isSet(captureOption))
         monitor->startRecording(parser.value(captureOption));

@@ -163,11 +163,42 @@ int EventLogModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+void EventLogModel::setPointLists(const QMap<int, PointList>* lists)
+{
+    beginResetModel();
+    pointLists = lists;
+    endResetModel();
+}
+
+const PointList::Point* EventLogModel::pointAt(int address) const
+{
+    if (!pointLists)
+        return nullptr;
+    for (const PointList& list : *pointLists) {
+        if (const PointList::Point* point = list.findAddress(address))
+            return point;
+    }
+    return nullptr;
+}
+
 QVariant EventLogModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count)
+    if (!index.isValid() || index.row() >= count)
         return QVariant();
     const Row& row = rowAt(index.row());
+    if (role == Qt::ToolTipRole && index.column() == ValueColumn && pointAt(row.address))
+        return QStringLiteral("raw value %1").arg(ObjectText::valueText(objectOf(row)));
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (const PointList::Point* point =
+            pointLists && (index.column() == AddressColumn || index.column() == ValueColumn)
+                ? pointAt(row.address)
+                : nullptr) {
+        if (index.column() == ValueColumn)
+            return PointList::valueText(*point, objectOf(row));
+        return point->name.isEmpty() ? QString::number(row.address)
+                                     : QStringLiteral("%1 %2").arg(row.address).arg(point->name);
+    }
     switch (index.column()) {
     case TimeColumn:
         return (row.flags & HasTime) ? ObjectText::localTimeText(instantOf(row)) : QString();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "infoobject.h"
+#include "pointlist.h"
 
 class QIODevice;
 
@@ -33,6 +34,10 @@ public:
     void append(const InfoObject& object);
     void append(const QVector<InfoObject>& objects);
     void clear();
+    // The stations' signal lists (owned elsewhere, alive as long as this model): a listed
+    // address reads with its name, its value as engineering value with the raw value in
+    // the tooltip. The log keeps no station per row, so the address decides.
+    void setPointLists(const QMap<int, PointList>* lists);
 
     // The log as CSV, rows in the order shown: time in ISO 8601 with its offset from UTC
     // (empty without a time tag), type name and number, address, value, quality flags,
@@ -75,7 +80,10 @@ private:
     const Row& rowAt(int row) const { return stored(count - 1 - row); }
     void append(const InfoObject* objects, int objectCount);
 
+    const PointList::Point* pointAt(int address) const;
+
     std::vector<std::unique_ptr<Row[]>> blocks;
+    const QMap<int, PointList>* pointLists = nullptr;
     int count = 0;
 };
 

@@ -65,6 +65,11 @@ void EventView::clearEvents()
     eventModel->clear();
 }
 
+void EventView::setPointLists(const QMap<int, PointList>* lists)
+{
+    eventModel->setPointLists(lists);
+}
+
 bool EventView::exportCsv(QIODevice* device, QString* errorString) const
 {
     return eventModel->writeCsv(device, errorString);

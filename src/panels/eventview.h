@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "infoobject.h"
+#include "pointlist.h"
 
 class QAction;
 class QGroupBox;
@@ -29,6 +30,8 @@ public:
     // The objects of one batch, in the order they arrived.
     void addEvents(const QVector<InfoObject>& objects);
     void clearEvents();
+    // See EventLogModel::setPointLists.
+    void setPointLists(const QMap<int, PointList>* lists);
 
     // The log as CSV (see EventLogModel::writeCsv).
     bool exportCsv(QIODevice* device, QString* errorString) const;

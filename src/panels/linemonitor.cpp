@@ -192,6 +192,18 @@ QString LineMonitor::statisticsText() const
     return statisticsLabel->text();
 }
 
+bool LineMonitor::showFrame(qint64 timeUs)
+{
+    // A frame held while paused is not in the table yet.
+    setPaused(false);
+    const int row = frameModel->rowAtTime(timeUs);
+    if (row < 0)
+        return false;
+    frameTable->selectRow(row);
+    frameTable->scrollTo(frameModel->index(row, 0), QAbstractItemView::PositionAtCenter);
+    return true;
+}
+
 void LineMonitor::updateStatistics()
 {
     statisticsLabel->setText(state->statistics.text(nowUs()));

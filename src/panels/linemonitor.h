@@ -47,6 +47,10 @@ public:
 
     QString statisticsText() const;
 
+    // Selects and scrolls to the frame of this time (LineFrame::timeUs), e.g. the one a
+    // finding came with; false when the monitor no longer holds it.
+    bool showFrame(qint64 timeUs);
+
 Q_SIGNALS:
     // A recording ended because its file could not be written, with the reason, e.g.
     // "Recording stopped: cannot write /tmp/x.pcap: No space left on device".

@@ -83,6 +83,21 @@ void LineMonitorModel::append(QVector<Row> batch)
         endInsertRows();
 }
 
+int LineMonitorModel::rowAtTime(qint64 timeUs) const
+{
+    // Rows are in line order, which is time order.
+    int lo = 0;
+    int hi = rowCount();
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (rowAt(mid).frame.timeUs < timeUs)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo < rowCount() && rowAt(lo).frame.timeUs == timeUs ? lo : -1;
+}
+
 void LineMonitorModel::evict(int count)
 {
     count = std::min(count, int(rows.size()));

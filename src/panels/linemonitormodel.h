@@ -38,6 +38,8 @@ public:
     void clear();
     void setHideIdle(bool hide);
     bool hidesIdle() const { return hideIdle; }
+    // The row showing the frame of this time (LineFrame::timeUs); -1 when none shown has it.
+    int rowAtTime(qint64 timeUs) const;
     // Frames kept, shown or hidden.
     int frameCount() const { return int(rows.size()); }
     // Offset of local time from UTC used for the time column; the monitor sets it per

@@ -23,6 +23,7 @@
 #include "csvwriter.h"
 #include "objectkind.h"
 #include "objecttext.h"
+#include "pointlist.h"
 
 #include <algorithm>
 #include <memory>
@@ -99,9 +100,18 @@ int findRow(const QStandardItemModel* model, int address)
 class ValueItem : public QStandardItem
 {
 public:
-    ValueItem(const InfoObject& object, const QBrush& background, quint64 highlight)
-        : QStandardItem(ObjectText::valueText(object)), object(object), serial(highlight)
+    ValueItem(const InfoObject& object, const PointList::Point* point, const QBrush& background,
+              quint64 highlight)
+        : QStandardItem(point ? PointList::valueText(*point, object) : ObjectText::valueText(object)),
+          object(object), serial(highlight)
     {
+        // A listed point reads with its name and engineering value; the raw value stays at hand.
+        if (point) {
+            if (!point->name.isEmpty())
+                setText(point->name + QStringLiteral(": ") + text());
+            setToolTip(QStringLiteral("%1\nraw value %2")
+                           .arg(ObjectText::typeText(object.typeId), ObjectText::valueText(object)));
+        }
         setBackground(background);
         setForeground(valueTextBrush());
     }
@@ -276,6 +286,19 @@ void ResponseView::responseFinished(bool initialDataReady)
     packetCountEdit->setText(QStringLiteral("%1").arg(packetCountEdit->text().toInt(nullptr, 10) + 1));
 }
 
+void ResponseView::setPointLists(const QMap<int, PointList>* lists)
+{
+    pointLists = lists;
+}
+
+const PointList::Point* ResponseView::pointOf(const InfoObject& object) const
+{
+    if (!pointLists)
+        return nullptr;
+    const auto list = pointLists->constFind(object.linkAddress);
+    return list == pointLists->cend() ? nullptr : list->find(object.commonAddress, object.address);
+}
+
 void ResponseView::clearTable(QStandardItemModel* model)
 {
     model->clear();
@@ -317,7 +340,7 @@ void ResponseView::startHighlightTimer()
 
 void ResponseView::updateRow(QStandardItemModel* model, const InfoObject& object, int row)
 {
-    auto* item = new ValueItem(object, highlightBrush(), ++highlightSerial);
+    auto* item = new ValueItem(object, pointOf(object), highlightBrush(), ++highlightSerial);
     {
         // setItem() announces a layout change around the swap, and every view answers
         // that with a full relayout of the table. No row moves here: suppress those
@@ -338,8 +361,8 @@ void ResponseView::insertRow(QStandardItemModel* model, const InfoObject& object
     auto* addressItem = new QStandardItem(QStringLiteral("%1").arg(object.address));
     addressItem->setBackground(addressBrush());
     addressItem->setForeground(addressTextBrush());
-    auto* valueItem = highlight ? new ValueItem(object, highlightBrush(), ++highlightSerial)
-                                : new ValueItem(object, valueBrush(), 0);
+    auto* valueItem = highlight ? new ValueItem(object, pointOf(object), highlightBrush(), ++highlightSerial)
+                                : new ValueItem(object, pointOf(object), valueBrush(), 0);
     model->insertRow(row, QList<QStandardItem*>{addressItem, valueItem});
     if (highlight)
         startHighlight(model, row, object.address, valueItem);

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "infoobject.h"
+#include "pointlist.h"
 
 class QAction;
 class QCheckBox;
@@ -41,6 +42,11 @@ public:
     // An interrogation result: each table it has objects for is replaced with them.
     void updateObjects(const QVector<InfoObject>& objects);
 
+    // The stations' signal lists by link address (owned elsewhere, alive as long as this
+    // panel): listed objects read with their name and engineering value, the raw value in
+    // the tooltip. Rows shown already keep their text until they are updated.
+    void setPointLists(const QMap<int, PointList>* lists);
+
     // A table as CSV, one row per address in the order shown: address, value, quality
     // flags. False with errorString set when the device cannot take it.
     bool exportCsv(Table table, QIODevice* device, QString* errorString) const;
@@ -52,6 +58,7 @@ private:
     QStandardItemModel* modelOf(Table table) const;
     QStandardItemModel* tableFor(int typeId) const;
     void clearTable(QStandardItemModel* model);
+    const PointList::Point* pointOf(const InfoObject& object) const;
     void replaceTable(QStandardItemModel* model, QVector<InfoObject> objects);
     void updateRow(QStandardItemModel* model, const InfoObject& object, int row);
     void insertRow(QStandardItemModel* model, const InfoObject& object, int row, bool highlight);
@@ -79,6 +86,7 @@ private:
     // Persistent, so that a table cleared since the highlight invalidates it
     // instead of leaving an index into discarded rows.
     QPersistentModelIndex updatedIndex;
+    const QMap<int, PointList>* pointLists = nullptr;
     // Cells highlighted by the current operation; they share one timer, started
     // when the operation ends, instead of one timer per cell.
     struct Highlight

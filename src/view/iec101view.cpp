@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -39,14 +40,19 @@
 #include "commandoutcome.h"
 #include "commandrequest.h"
 #include "commandview.h"
+#include "commissioningreport.h"
 #include "csvexport.h"
 #include "eventview.h"
+#include "findingstracker.h"
 #include "iec101network.h"
+#include "linelistener.h"
 #include "linkstate.h"
 #include "masterengine.h"
 #include "metatypes.h"
 #include "objectkind.h"
+#include "pointlist.h"
 #include "protocolsettings.h"
+#include "reportpdf.h"
 #include "responseview.h"
 #include "serialdialog.h"
 #include "serialsettings.h"
@@ -117,6 +123,11 @@ struct Iec101View::Private
     void commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
                          const QVector<InfoObject>& answer);
     void initialDataFinished(bool complete);
+    void makeCommissioning();
+    void connectListener();
+    void loadPointLists();
+    void showPointListState();
+    int currentLinkAddress() const { return lastSettings[LinkAddress]; }
     // Runs call on the engine's thread, after whatever was posted to it before.
     template <typename Call> void onEngine(Call call)
     {
@@ -152,6 +163,15 @@ struct Iec101View::Private
     int lastSettings[kSettingCount] = {};
     int registrySettings[kSettingCount] = {};
     QString exportError;
+    // Commissioning: the findings of the session, the point lists, listening on a tap.
+    FindingsTracker* tracker = nullptr;
+    QPointer<FindingsPanel> findings;
+    LineListener* listener = nullptr; // on the worker thread, like the engine
+    QCheckBox* listenCheckBox = nullptr;
+    QComboBox* listenPortComboBox = nullptr;
+    bool listening = false; // the current connection only listens
+    QStringList pointProblems;
+    QString reportError;
     bool connected = false;             // the operator connected and has not disconnected
     bool waitingForInitialData = false; // the link has not been available since Connect
 };
@@ -202,16 +222,19 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->network = new Iec101Network(nullptr);
     d->engine = d->network->master();
     d->connectEngine();
+    d->makeCommissioning();
 
     connect(d->settingsButton, &QPushButton::clicked, d->settingDialog, &QDialog::show);
     connect(d->connectButton, &QPushButton::clicked, this, &Iec101View::connectClicked);
     connect(d->disconnectButton, &QPushButton::clicked, this, &Iec101View::disconnectClicked);
 
     d->network->moveToThread(&d->workerThread);
+    d->listener->moveToThread(&d->workerThread);
     // The engine's timers run on the worker; the line is closed there, before it ends.
     Iec101Network* network = d->network;
     connect(&d->workerThread, &QThread::finished, network, &Iec101Network::doDisconnect,
             Qt::DirectConnection);
+    connect(&d->workerThread, &QThread::finished, d->listener, &LineListener::close, Qt::DirectConnection);
     d->workerThread.start(QThread::InheritPriority);
 }
 
@@ -219,9 +242,12 @@ Iec101View::~Iec101View()
 {
     // Whatever the engine still reports while it winds down has no view to go to.
     disconnect(d->engine, nullptr, this, nullptr);
+    disconnect(d->listener, nullptr, this, nullptr);
     d->workerThread.quit();
     d->workerThread.wait(QDeadlineTimer(QDeadlineTimer::Forever));
     // The thread has ended, so nothing else can touch the engine.
+    delete d->listener;
+    d->listener = nullptr;
     delete d->network;
     d->network = nullptr;
     d->engine = nullptr;
@@ -246,6 +272,7 @@ void Iec101View::Private::connectEngine()
                      [this, target](const QVector<LineFrame>& frames, int dropped) {
                          if (monitor)
                              monitor->addFrames(frames, dropped);
+                         tracker->addFrames(frames, dropped);
                          // Only now may the engine send the next batch.
                          QMetaObject::invokeMethod(target, &MasterEngine::lineFramesTaken,
                                                    Qt::QueuedConnection);
@@ -265,6 +292,11 @@ void Iec101View::paintEvent(QPaintEvent* event)
 LineMonitor* Iec101View::lineMonitor() const
 {
     return d->monitor.data();
+}
+
+FindingsPanel* Iec101View::findingsPanel() const
+{
+    return d->findings.data();
 }
 
 bool Iec101View::exportEventLog(const QString& path)
@@ -309,6 +341,9 @@ bool Iec101View::eventFilter(QObject* watched, QEvent* event)
     // parent wants to see it.
     if (watched == d->monitor && event->type() == QEvent::ParentChange && d->monitor->parentWidget() != this)
         d->monitor->show();
+    if (watched == d->findings && event->type() == QEvent::ParentChange &&
+        d->findings->parentWidget() != this)
+        d->findings->show();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -360,6 +395,25 @@ void Iec101View::Private::makeConnectBox()
     grid->addWidget(statusLabel, 0, 6);
     grid->addWidget(statusLineEdit, 0, 7);
     grid->addWidget(initialDataCheckBox, 0, 8);
+    // Listening on a tapped line: the port opens read-only, a second one hears the
+    // station's direction of a full-duplex tap.
+    listenCheckBox = new QCheckBox(Iec101View::tr("Listen only"));
+    listenCheckBox->setObjectName(QStringLiteral("listenCheckBox"));
+    listenCheckBox->setToolTip(
+        Iec101View::tr("Open the port read-only and decode what another master and the "
+                       "station say; nothing is ever sent"));
+    auto* listenPortLabel = new QLabel(Iec101View::tr("Station side: "));
+    listenPortLabel->setObjectName(QStringLiteral("listenPortLabel"));
+    listenPortComboBox = new QComboBox;
+    listenPortComboBox->setObjectName(QStringLiteral("listenPortComboBox"));
+    listenPortComboBox->setToolTip(Iec101View::tr("For a full-duplex tap: the port that hears the station "
+                                                  "(the port above then hears the master)"));
+    listenPortComboBox->setEnabled(false);
+    grid->addWidget(listenCheckBox, 1, 0, 1, 2);
+    grid->addWidget(listenPortLabel, 1, 2);
+    grid->addWidget(listenPortComboBox, 1, 3);
+    QObject::connect(listenCheckBox, &QCheckBox::toggled, listenPortComboBox, &QComboBox::setEnabled);
+    q->updateAvailablePorts();
 
     QObject::connect(serialButton, &QPushButton::clicked, serialDialog, &QDialog::show);
 }
@@ -434,6 +488,8 @@ void Iec101View::Private::disableConnectBox(bool disable)
 {
     connectButton->setDisabled(disable);
     portComboBox->setDisabled(disable);
+    listenCheckBox->setDisabled(disable);
+    listenPortComboBox->setDisabled(disable || !listenCheckBox->isChecked());
     serialDialog->setDisabled(disable);
     settingDialog->setDisabled(disable);
 }
@@ -457,16 +513,48 @@ void Iec101View::connectClicked()
     if (d->monitor)
         d->monitor->setSession(param, d->lastSettings);
 
-    Q_EMIT doConnect(param, d->lastSettings);
-    MasterEngine* engine = d->engine;
     const SerialSettings serial = SerialSettings::fromParam(param);
     const ProtocolSettings protocol = ProtocolSettings::fromArray(d->lastSettings);
+    d->tracker->startSession(protocol, serial.baudRate, serial.bitsPerCharacter());
+    if (d->findings) {
+        QVector<int> stations;
+        for (const Station& station : protocol.stationList())
+            stations << station.linkAddress;
+        d->findings->setStations(stations);
+        d->findings->reload();
+    }
+    d->listening = d->listenCheckBox->isChecked();
+    if (d->listening) {
+        // The other master's interrogations are its own: there is no initial data to wait for.
+        d->waitingForInitialData = false;
+        // Nothing may go out on a tapped line: the commands are off while it listens.
+        d->commandView->setEnabled(false);
+        d->commandView->setToolTip(tr("Listen only: commands are off, nothing is sent on the tapped line"));
+        LineListener* listener = d->listener;
+        const QString second = d->listenPortComboBox->currentText();
+        QMetaObject::invokeMethod(
+            listener, [listener, serial, protocol, second] { listener->open(serial, protocol, second); },
+            Qt::QueuedConnection);
+        return;
+    }
+    Q_EMIT doConnect(param, d->lastSettings);
+    MasterEngine* engine = d->engine;
     d->onEngine([engine, serial, protocol] { engine->open(serial, protocol); });
 }
 
 void Iec101View::disconnectClicked()
 {
     d->connected = false;
+    if (d->listening) {
+        d->listening = false;
+        LineListener* listener = d->listener;
+        QMetaObject::invokeMethod(listener, &LineListener::close, Qt::QueuedConnection);
+        d->commandView->setEnabled(true);
+        d->commandView->setToolTip(QString());
+        d->disableConnectBox(false);
+        d->portRefreshTimer->start(kPortRefreshIntervalMs);
+        return;
+    }
     Q_EMIT doDisconnect();
     MasterEngine* engine = d->engine;
     d->onEngine([engine] { engine->close(); });
@@ -517,6 +605,14 @@ void Iec101View::updateAvailablePorts()
             index = i;
     }
     d->portComboBox->setCurrentIndex(index);
+    // The station's side of a full-duplex tap is optional: the first entry is none.
+    if (d->listenPortComboBox) {
+        const QString second = d->listenPortComboBox->currentText();
+        d->listenPortComboBox->clear();
+        d->listenPortComboBox->addItem(QString());
+        d->listenPortComboBox->addItems(names);
+        d->listenPortComboBox->setCurrentIndex(qMax(0, d->listenPortComboBox->findText(second)));
+    }
 }
 
 void Iec101View::Private::linkStateChanged(LinkState state)
@@ -695,6 +791,158 @@ void Iec101View::settingDialogFinished(int result)
         for (int i = 0; i < kSettingCount; ++i)
             edits[i]->setText(QStringLiteral("%1").arg(d->lastSettings[i]));
     }
+}
+
+void Iec101View::Private::makeCommissioning()
+{
+    tracker = new FindingsTracker(q);
+    tracker->setObjectName(QStringLiteral("findingsTracker"));
+    QObject::connect(engine, &MasterEngine::commandFinished, tracker, &FindingsTracker::addCommand);
+
+    findings = new FindingsPanel(tracker, q);
+    findings->setObjectName(QStringLiteral("findingsPanel"));
+    findings->hide();
+    findings->installEventFilter(q);
+    QObject::connect(findings, &FindingsPanel::frameRequested, q, [this](qint64 timeUs) {
+        if (!monitor || !monitor->showFrame(timeUs))
+            Q_EMIT q->setStatusBarMessage(Iec101View::tr("The line monitor no longer holds that frame"));
+    });
+    QObject::connect(findings, &FindingsPanel::pointListChosen, q, [this](const QString& path) {
+        const bool loaded = q->importPointList(path);
+        if (!pointProblems.isEmpty() || !loaded) {
+            const int shown = 20;
+            QString text = pointProblems.mid(0, shown).join(QLatin1Char('\n'));
+            if (pointProblems.size() > shown)
+                text += Iec101View::tr("\n... and %1 more").arg(pointProblems.size() - shown);
+            QMessageBox::warning(q, Iec101View::tr("Point list"),
+                                 loaded ? Iec101View::tr("Loaded, without these rows:\n%1").arg(text)
+                                        : Iec101View::tr("Not loaded:\n%1").arg(text));
+        }
+    });
+    QObject::connect(findings, &FindingsPanel::reportChosen, q, [this](const QString& path) {
+        Q_EMIT q->setStatusBarMessage(q->writeReport(path) ? Iec101View::tr("Report written to %1").arg(path)
+                                                           : reportError);
+    });
+
+    listener = new LineListener(nullptr);
+    listener->setObjectName(QStringLiteral("lineListener"));
+    connectListener();
+
+    loadPointLists();
+    responseView->setPointLists(&tracker->pointLists());
+    eventView->setPointLists(&tracker->pointLists());
+    showPointListState();
+}
+
+void Iec101View::Private::connectListener()
+{
+    // What the tap hears reaches the view as the engine's reports do.
+    QObject::connect(listener, &LineListener::linkStateChanged, q,
+                     [this](int, LinkState state) { linkStateChanged(state); });
+    QObject::connect(listener, &LineListener::statusMessage, q, &Iec101View::setStatusBarMessage);
+    QObject::connect(listener, &LineListener::dataReceived, q,
+                     [this](const QVector<InfoObject>& objects) { unsolicitedData(objects); });
+    QObject::connect(listener, &LineListener::commandFinished, tracker, &FindingsTracker::addCommand);
+    LineListener* target = listener;
+    QObject::connect(listener, &LineListener::lineFramesReady, q,
+                     [this, target](const QVector<LineFrame>& frames, int dropped) {
+                         if (monitor)
+                             monitor->addFrames(frames, dropped);
+                         tracker->addFrames(frames, dropped);
+                         QMetaObject::invokeMethod(target, &LineListener::lineFramesTaken,
+                                                   Qt::QueuedConnection);
+                     });
+}
+
+void Iec101View::Private::loadPointLists()
+{
+    // Each station's list as it was imported, kept with the view's settings.
+    settings.beginGroup(q->objectName());
+    settings.beginGroup(QStringLiteral("points"));
+    const QStringList stations = settings.childGroups();
+    for (const QString& station : stations) {
+        bool ok = false;
+        const int linkAddress = station.toInt(&ok);
+        if (!ok)
+            continue;
+        QVector<PointList::Problem> problems;
+        tracker->setPointList(
+            linkAddress,
+            PointList::fromCsv(settings.value(station + QStringLiteral("/csv")).toByteArray(), &problems));
+    }
+    settings.endGroup();
+    settings.endGroup();
+}
+
+void Iec101View::Private::showPointListState()
+{
+    if (!findings)
+        return;
+    int points = 0;
+    for (const PointList& list : tracker->pointLists())
+        points += list.size();
+    findings->setPointListText(points == 0 ? Iec101View::tr("No point list")
+                                           : Iec101View::tr("%n listed point(s)", nullptr, points));
+}
+
+bool Iec101View::importPointList(const QString& path, int linkAddress)
+{
+    d->pointProblems.clear();
+    if (linkAddress < 0)
+        linkAddress = d->currentLinkAddress();
+    QVector<PointList::Problem> problems;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > PointList::kMaxFileBytes) {
+        d->pointProblems << (file.isOpen() ? tr("%1 is too large for a point list").arg(path)
+                                           : tr("Cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const QByteArray content = file.read(PointList::kMaxFileBytes);
+    const PointList list = PointList::fromCsv(content, &problems);
+    for (const PointList::Problem& problem : problems)
+        d->pointProblems << (problem.line > 0 ? tr("line %1: %2").arg(problem.line).arg(problem.reason)
+                                              : problem.reason);
+    if (list.isEmpty() && !problems.isEmpty())
+        return false;
+    d->tracker->setPointList(linkAddress, list);
+    // The list as it was read, so that it loads the same next time even if the file moved.
+    d->settings.beginGroup(objectName());
+    d->settings.beginGroup(QStringLiteral("points"));
+    d->settings.setValue(QStringLiteral("%1/csv").arg(linkAddress), content);
+    d->settings.setValue(QStringLiteral("%1/file").arg(linkAddress), QFileInfo(path).absoluteFilePath());
+    d->settings.endGroup();
+    d->settings.endGroup();
+    d->responseView->setPointLists(&d->tracker->pointLists());
+    d->eventView->setPointLists(&d->tracker->pointLists());
+    d->showPointListState();
+    return true;
+}
+
+QStringList Iec101View::pointListProblems() const
+{
+    return d->pointProblems;
+}
+
+bool Iec101View::writeReport(const QString& path)
+{
+    d->reportError.clear();
+    CommissioningReport::Session session;
+    SerialParam param = d->serialDialog->serialParam();
+    param.portName = d->portComboBox->currentText();
+    session.serial = SerialSettings::fromParam(param);
+    session.protocol = d->tracker->protocol();
+    session.listenOnly = d->listening || d->listenCheckBox->isChecked();
+    if (session.listenOnly)
+        session.secondPort = d->listenPortComboBox->currentText();
+    if (!ReportPdf::write(CommissioningReport::html(session, *d->tracker), path, &d->reportError))
+        return false;
+    return CommissioningReport::writeFindingsCsv(d->tracker->findings(),
+                                                 CommissioningReport::findingsCsvPath(path), &d->reportError);
+}
+
+QString Iec101View::reportErrorString() const
+{
+    return d->reportError;
 }
 
 } // namespace iec101

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "command.h"
+#include "findingspanel.h"
 #include "iec101view_export.h"
 #include "infoobject.h"
 #include "linemonitor.h"
@@ -34,6 +35,23 @@ public:
     // (a dock, a layout, a window of its own), which shows it. Null once a new
     // owner the host gave it has destroyed it.
     LineMonitor* lineMonitor() const;
+
+    // The findings of the session (see FindingsPanel), beside the layout like the line
+    // monitor: a hidden child until the host places it.
+    FindingsPanel* findingsPanel() const;
+
+    // Reads a station's signal list (CSV, see PointList) for the station of this link
+    // address (-1: the one in the settings) and remembers it with the settings. Rows that
+    // are wrong are left out and listed in pointListProblems() ("line 7: ..."); false,
+    // with the list in force unchanged, when the file is no list at all.
+    bool importPointList(const QString& path, int linkAddress = -1);
+    QStringList pointListProblems() const;
+
+    // Writes the commissioning report of the session as PDF to path (created or
+    // replaced), and its findings beside it as path + ".csv". False when either cannot be
+    // written; reportErrorString() says why.
+    bool writeReport(const QString& path);
+    QString reportErrorString() const;
 
     // The response tables, by their titles.
     enum class ResponseTable { Single, Double, Measured, IntegratedTotal };
