@@ -1008,9 +1008,12 @@ bool MasterEngine::Private::answersPending(int address, const AsduHeader& header
 
 bool MasterEngine::Private::collectsData(int address, const InfoObject& first) const
 {
-    // Data answers a command of its own station and common address only.
-    if (!pending || (!balanced() && address != pending->request.linkAddress) ||
-        first.commonAddress != pending->commonAddress)
+    // Data answers a command of its own station and common address only (any of the
+    // station's, for an interrogation of the global address).
+    if (!pending || (!balanced() && address != pending->request.linkAddress))
+        return false;
+    if (first.commonAddress != pending->commonAddress &&
+        pending->commonAddress != protocol.broadcastCommonAddress())
         return false;
     switch (pending->request.typeId) {
     case C_RD_NA_1:
