@@ -1,5 +1,6 @@
 #include "masterengine.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -1035,8 +1036,11 @@ void MasterEngine::Private::asduReceived(int address, CS101_ASDU asdu)
     if (balanced())
         address = firstLinkAddress();
     QVector<InfoObject> objects = decodeAsdu(asdu, appParameters.sizeOfIOA);
-    for (InfoObject& object : objects)
+    const qint64 received = QDateTime::currentMSecsSinceEpoch();
+    for (InfoObject& object : objects) {
         object.linkAddress = address;
+        object.receivedMs = received;
+    }
 
     if (ObjectKind::isMonitoring(header.typeId)) {
         if (objects.isEmpty())
