@@ -1,5 +1,6 @@
 #include "masterengine.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -34,6 +35,7 @@ namespace {
 constexpr int kQuietRoundsToStop = 2;
 constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
+constexpr int kBalancedTickMs = 20;
 
 // Control field bits of a frame from the station (secondary).
 constexpr quint8 kPrm = 0x40;
@@ -171,6 +173,9 @@ struct MasterEngine::Private
 
     qint64 now() const { return clock.elapsed(); }
     bool balanced() const { return protocol.mode == LinkMode::Balanced; }
+    // In balanced mode the station sends when it likes and waits for our acknowledgement:
+    // the line is read far more often than a poll would be needed.
+    int tickInterval() const { return balanced() ? std::min(tuning.tickMs, kBalancedTickMs) : tuning.tickMs; }
     StationState* stationOf(int linkAddress);
     const StationState* stationOf(int linkAddress) const;
     int firstLinkAddress() const
@@ -1008,9 +1013,12 @@ bool MasterEngine::Private::answersPending(int address, const AsduHeader& header
 
 bool MasterEngine::Private::collectsData(int address, const InfoObject& first) const
 {
-    // Data answers a command of its own station and common address only.
-    if (!pending || (!balanced() && address != pending->request.linkAddress) ||
-        first.commonAddress != pending->commonAddress)
+    // Data answers a command of its own station and common address only (any of the
+    // station's, for an interrogation of the global address).
+    if (!pending || (!balanced() && address != pending->request.linkAddress))
+        return false;
+    if (first.commonAddress != pending->commonAddress &&
+        pending->commonAddress != protocol.broadcastCommonAddress())
         return false;
     switch (pending->request.typeId) {
     case C_RD_NA_1:
@@ -1032,8 +1040,11 @@ void MasterEngine::Private::asduReceived(int address, CS101_ASDU asdu)
     if (balanced())
         address = firstLinkAddress();
     QVector<InfoObject> objects = decodeAsdu(asdu, appParameters.sizeOfIOA);
-    for (InfoObject& object : objects)
+    const qint64 received = QDateTime::currentMSecsSinceEpoch();
+    for (InfoObject& object : objects) {
         object.linkAddress = address;
+        object.receivedMs = received;
+    }
 
     if (ObjectKind::isMonitoring(header.typeId)) {
         if (objects.isEmpty())
@@ -1208,7 +1219,7 @@ void MasterEngine::setTuning(const EngineTuning& tuning)
     d->tuning.drainBudgetMs = std::max(0, tuning.drainBudgetMs);
     d->tuning.quietPollMs = std::max(0, tuning.quietPollMs);
     if (d->tickTimer->isActive())
-        d->tickTimer->start(d->tuning.tickMs);
+        d->tickTimer->start(d->tickInterval());
 }
 
 void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& protocol)
@@ -1281,7 +1292,7 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     if (!d->portOpen && d->port.available())
         Q_EMIT statusMessage(
             QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
-    d->tickTimer->start(d->tuning.tickMs);
+    d->tickTimer->start(d->tickInterval());
 }
 
 void MasterEngine::close()
@@ -1367,8 +1378,8 @@ void MasterEngine::tick()
     // A tick that runs longer than the interval (a slow line busy with long frames) is
     // kept on account, and one tick is skipped per interval of it, so that ticks do not
     // pile up behind a busy line.
-    if (d->tuning.drainBudgetMs > 0 && d->tickOverrunMs >= d->tuning.tickMs) {
-        d->tickOverrunMs -= d->tuning.tickMs;
+    if (d->tuning.drainBudgetMs > 0 && d->tickOverrunMs >= d->tickInterval()) {
+        d->tickOverrunMs -= d->tickInterval();
         return;
     }
     if (!d->port.available()) {
@@ -1389,7 +1400,7 @@ void MasterEngine::tick()
     QElapsedTimer spent;
     spent.start();
     d->runLine();
-    d->tickOverrunMs = std::max<qint64>(0, d->tickOverrunMs + spent.elapsed() - d->tuning.tickMs);
+    d->tickOverrunMs = std::max<qint64>(0, d->tickOverrunMs + spent.elapsed() - d->tickInterval());
     Q_EMIT polled();
 }
 

@@ -17,8 +17,9 @@ namespace iec101 {
 class EventLogModel;
 
 // Log of the objects the slave reports unasked (spontaneous events, its end of
-// initialisation, return information), newest first: time tag as the slave sent it,
-// type name and number, address and value text with its quality flags. It keeps every
+// initialisation, return information), newest first: time tag as the slave sent it (to
+// the millisecond), type name and number, address, value text with its quality flags,
+// the PC's time of arrival, and with several stations where it came from. It keeps every
 // event until the next Connect; "Export CSV..." in its context menu writes it to a file.
 class EventView : public QWidget
 {
@@ -32,6 +33,9 @@ public:
     void clearEvents();
     // See EventLogModel::setPointLists.
     void setPointLists(const QMap<int, PointList>* lists);
+    // Which station and common address each row came from: a column of its own, shown
+    // when the line has more than one of them.
+    void setStationColumnShown(bool shown);
 
     // The log as CSV (see EventLogModel::writeCsv).
     bool exportCsv(QIODevice* device, QString* errorString) const;
