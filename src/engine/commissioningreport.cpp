@@ -141,10 +141,12 @@ QString pointSection(const FindingsTracker& tracker, int* passed, int* failed)
     return QStringLiteral("<h2>Point list check</h2>") + table.end();
 }
 
-QString findingsSection(const QVector<Finding>& findings)
+QString findingsSection(const QVector<Finding>& findings, qint64 notKept)
 {
     if (findings.isEmpty())
         return QStringLiteral("<h2>Findings</h2><p>None.</p>");
+    const QString more =
+        notKept == 0 ? QString() : QStringLiteral("<p>%1 more findings were not kept.</p>").arg(notKept);
     Table table({QStringLiteral("Time"), QStringLiteral("Kind"), QStringLiteral("LA"), QStringLiteral("CA"),
                  QStringLiteral("IOA"), QStringLiteral("Detail"), QStringLiteral("Count")},
                 {0, 5}, {14, 12, 4, 4, 8, 51, 7});
@@ -152,7 +154,7 @@ QString findingsSection(const QVector<Finding>& findings)
         table.row({timeText(finding.timeMs), Finding::kindName(finding.kind),
                    addressText(finding.linkAddress), addressText(finding.commonAddress),
                    addressText(finding.objectAddress), finding.detail, QString::number(finding.count)});
-    return QStringLiteral("<h2>Findings</h2>") + table.end();
+    return QStringLiteral("<h2>Findings</h2>") + table.end() + more;
 }
 
 QString commandSection(const QVector<FindingsTracker::CommandRecord>& commands)
@@ -216,7 +218,7 @@ QString CommissioningReport::html(const Session& session, const FindingsTracker&
                 .arg(tracker.commands().size());
     html += settingsSection(session);
     html += points;
-    html += findingsSection(tracker.findings());
+    html += findingsSection(tracker.findings(), tracker.findingsNotKept());
     html += commandSection(tracker.commands());
     html += statisticsSection(tracker);
     html += QStringLiteral("</body></html>");

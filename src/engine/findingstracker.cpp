@@ -21,6 +21,10 @@ constexpr int kFunctionResetLink = 0;
 constexpr int kFunctionBusy = 1; // secondary: message not accepted, link busy
 constexpr int kGeneralInterrogation = 20;
 constexpr int kGeneralCounterRequest = 5;
+// A station (or a line's noise) that reports ever new addresses must not grow the findings
+// without end; past this many, new ones are only counted.
+constexpr int kMaxFindings = 100000;
+constexpr int kMaxCommandFrames = 10000;
 
 bool refusingCause(int cause)
 {
@@ -95,6 +99,7 @@ struct FindingsTracker::Private
     QHash<QPair<quint64, int>, qint64> commandFrames; // the last activation sent, by command
     qint64 firstFrame = 0;
     qint64 lastFrame = 0;
+    qint64 notKept = 0;
     int bitsPerOctet = 11;
     int baudRate = 0;
 };
@@ -128,6 +133,7 @@ void FindingsTracker::startSession(const ProtocolSettings& protocol, int baudRat
     d->commandFrames.clear();
     d->firstFrame = 0;
     d->lastFrame = 0;
+    d->notKept = 0;
 }
 
 ProtocolSettings FindingsTracker::protocol() const
@@ -171,6 +177,11 @@ qint64 FindingsTracker::firstFrameMs() const
 qint64 FindingsTracker::lastFrameMs() const
 {
     return d->lastFrame;
+}
+
+qint64 FindingsTracker::findingsNotKept() const
+{
+    return d->notKept;
 }
 
 QVector<FindingsTracker::PointCheck> FindingsTracker::pointChecks() const
@@ -304,6 +315,8 @@ void FindingsTracker::Private::userData(const LineFrame& frame, const FrameSumma
         return;
     StationState& state = station(linkAddress);
     if (frame.sent) {
+        if (commandFrames.size() >= kMaxCommandFrames)
+            commandFrames.clear();
         if (header.cause == CS101_COT_ACTIVATION)
             commandFrames.insert(commandKey(linkAddress, header.commonAddress, header.typeId,
                                             qMax(0, header.firstObjectAddress)),
@@ -446,6 +459,10 @@ void FindingsTracker::Private::add(Finding::Kind kind, int linkAddress, int comm
         finding.lastTimeMs = nowMs;
         finding.detail = detail;
         Q_EMIT q->findingUpdated(*existing);
+        return;
+    }
+    if (found.size() >= kMaxFindings) {
+        ++notKept;
         return;
     }
     Finding finding;

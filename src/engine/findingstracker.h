@@ -70,6 +70,8 @@ public:
     // The time span of the session's frames (UTC ms since the epoch; 0 without frames).
     qint64 firstFrameMs() const;
     qint64 lastFrameMs() const;
+    // New findings left out because there were already too many to keep.
+    qint64 findingsNotKept() const;
 
 public Q_SLOTS:
     // Frames in line order, as the engine or a listener hands them over.

@@ -37,6 +37,9 @@ constexpr quint8 kDir = 0x80;
 constexpr quint8 kDfc = 0x10;
 constexpr int kFunctionMask = 0x0F;
 constexpr int kFunctionBusy = 1;
+// Commands a tapped line can have waiting at once; activations beyond them (a line full of
+// noise that decodes as commands) are not followed.
+constexpr int kMaxPending = 1000;
 
 speed_t speedOf(int baud)
 {
@@ -371,6 +374,8 @@ void LineListener::Private::masterAsdu(int linkAddress, const AsduHeader& header
     if (header.typeId == C_CS_NA_1 && header.commonAddress == protocol.broadcastCommonAddress())
         request.broadcast = true;
     const CommandKey key{{linkAddress, header.commonAddress}, {header.typeId, request.objectAddress}};
+    if (pending.size() >= kMaxPending && !pending.contains(key))
+        return;
     // A repeated activation of the same command restarts its wait.
     Pending command;
     command.request = request;

@@ -39,6 +39,7 @@ void FindingsModel::reload()
     beginResetModel();
     rows.clear();
     rowOfFinding.clear();
+    pending.clear();
     if (tracker) {
         const QVector<Finding>& findings = tracker->findings();
         for (int i = 0; i < findings.size(); ++i) {
@@ -53,12 +54,30 @@ void FindingsModel::reload()
 
 void FindingsModel::added(int index)
 {
-    if (!tracker || index < 0 || index >= tracker->findings().size() ||
-        !accepts(tracker->findings().at(index)))
+    pending.append(index);
+    if (insertScheduled)
         return;
-    beginInsertRows(QModelIndex(), rows.size(), rows.size());
-    rowOfFinding.insert(index, rows.size());
-    rows.append(index);
+    insertScheduled = true;
+    QMetaObject::invokeMethod(this, &FindingsModel::insertPending, Qt::QueuedConnection);
+}
+
+void FindingsModel::insertPending()
+{
+    insertScheduled = false;
+    QVector<int> accepted;
+    for (int index : qAsConst(pending)) {
+        if (tracker && index < tracker->findings().size() && !rowOfFinding.contains(index) &&
+            accepts(tracker->findings().at(index)))
+            accepted.append(index);
+    }
+    pending.clear();
+    if (accepted.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), rows.size(), rows.size() + accepted.size() - 1);
+    for (int index : qAsConst(accepted)) {
+        rowOfFinding.insert(index, rows.size());
+        rows.append(index);
+    }
     endInsertRows();
 }
 

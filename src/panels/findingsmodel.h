@@ -16,7 +16,9 @@ class FindingsTracker;
 
 // The findings of a tracker as table rows in the order they were found, narrowed to one
 // kind and one station when asked: time, kind, station, common address, object address,
-// name, detail, count. Rows are added and updated as the tracker finds; nothing is copied.
+// name, detail, count. Rows are added and updated as the tracker finds, gathered into one
+// insertion per turn of the event loop (the end of an interrogation may find thousands of
+// points missing at once); nothing is copied.
 class FindingsModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -52,12 +54,15 @@ private:
     bool accepts(const Finding& finding) const;
     void added(int index);
     void updated(int index);
+    void insertPending();
 
     QPointer<FindingsTracker> tracker;
     std::optional<Finding::Kind> kindFilter;
     std::optional<int> stationFilter;
     QVector<int> rows;            // indices into the tracker's findings
     QHash<int, int> rowOfFinding; // and back
+    QVector<int> pending;         // found, not yet rows
+    bool insertScheduled = false;
 };
 
 } // namespace iec101
