@@ -38,6 +38,7 @@ QString CommissioningRecorder::rendererProgram()
 
 bool CommissioningRecorder::writeReport(const QString& path, QString* error)
 {
+    findings.finishChecks();
     const QString csvPath = CommissioningReport::findingsCsvPath(path);
     if (!CommissioningReport::writeFindingsCsv(findings.findings(), csvPath, error))
         return false;

@@ -165,6 +165,8 @@ int main(int argc, char* argv[])
     // A reader that closed the pipe must not end the run before the line is closed.
     std::signal(SIGPIPE, SIG_IGN);
     const auto finished = [&options, &recorder](int status) {
+        // Missing points of a large list still being looked for are found (and written) now.
+        recorder.tracker()->finishChecks();
         QString error;
         if (!options.reportPath.isEmpty() && !recorder.writeReport(options.reportPath, &error)) {
             printError(error);

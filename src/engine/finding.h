@@ -51,6 +51,9 @@ struct IEC101ENGINE_EXPORT Finding
 
 } // namespace iec101
 
+// Moved, not copied, when the findings grow: thousands are found at once at the end of an
+// interrogation of a large list.
+Q_DECLARE_TYPEINFO(iec101::Finding, Q_MOVABLE_TYPE);
 Q_DECLARE_METATYPE(iec101::Finding)
 
 #endif // IEC101_FINDING_H

@@ -5,6 +5,8 @@
 #include <QPair>
 #include <QStringList>
 
+#include <limits>
+
 #include <iec60870_common.h>
 
 #include "framesummary.h"
@@ -25,6 +27,8 @@ constexpr int kGeneralCounterRequest = 5;
 // without end; past this many, new ones are only counted.
 constexpr int kMaxFindings = 100000;
 constexpr int kMaxCommandFrames = 10000;
+// Listed points looked at for missing ones in one go (about 1 ms when most are missing).
+constexpr int kMissingCheckPoints = 1000;
 
 bool refusingCause(int cause)
 {
@@ -74,6 +78,18 @@ struct FindingsTracker::Private
         bool qualityOk = true;
     };
 
+    // The end of an interrogation, looking for the listed points that did not come.
+    struct MissingCheck
+    {
+        int linkAddress = 0;
+        int commonAddress = 0;
+        bool counters = false;
+        bool firstAddress = false;
+        int generation = 0;
+        qint64 frameTimeUs = -1;
+        int next = 0; // the list's next point to look at
+    };
+
     explicit Private(FindingsTracker* tracker) : q(tracker) {}
 
     StationState& station(int linkAddress);
@@ -82,6 +98,10 @@ struct FindingsTracker::Private
     void userData(const LineFrame& frame, const FrameSummary& summary, int linkAddress);
     void object(int linkAddress, const InfoObject& object, qint64 frameTimeUs);
     void interrogationEnded(int linkAddress, int commonAddress, bool counters, qint64 frameTimeUs);
+    // Goes on with the missing checks for at most budget listed points; true when none is left.
+    bool checkMissing(int budget);
+    // The finding found again, if it is known: counted, with its words as they were.
+    bool countAgain(Finding::Kind kind, int linkAddress, int commonAddress, int address, qint64 frameTimeUs);
     void add(Finding::Kind kind, int linkAddress, int commonAddress, int address, const QString& detail,
              qint64 frameTimeUs, const QString& name = QString());
 
@@ -100,6 +120,8 @@ struct FindingsTracker::Private
     qint64 firstFrame = 0;
     qint64 lastFrame = 0;
     qint64 notKept = 0;
+    QVector<MissingCheck> missingChecks;
+    bool continuationScheduled = false;
     int bitsPerOctet = 11;
     int baudRate = 0;
 };
@@ -134,6 +156,12 @@ void FindingsTracker::startSession(const ProtocolSettings& protocol, int baudRat
     d->firstFrame = 0;
     d->lastFrame = 0;
     d->notKept = 0;
+    d->missingChecks.clear();
+}
+
+void FindingsTracker::finishChecks()
+{
+    d->checkMissing(std::numeric_limits<int>::max());
 }
 
 ProtocolSettings FindingsTracker::protocol() const
@@ -422,29 +450,81 @@ void FindingsTracker::Private::interrogationEnded(int linkAddress, int commonAdd
 {
     StationState& state = station(linkAddress);
     (counters ? state.counting : state.interrogating) = false;
-    const int generation = counters ? state.counterGeneration : state.generation;
-    const auto list = lists.constFind(linkAddress);
-    if (list == lists.cend())
+    if (!lists.contains(linkAddress))
         return;
+    MissingCheck check;
+    check.linkAddress = linkAddress;
+    check.commonAddress = commonAddress;
+    check.counters = counters;
+    check.generation = counters ? state.counterGeneration : state.generation;
     // Points listed without a common address belong to the station's first one.
-    const bool firstAddress =
-        state.commonAddresses.isEmpty() || state.commonAddresses.first() == commonAddress;
-    for (const PointList::Point& point : list->all()) {
-        if (point.commonAddress != commonAddress && !(point.commonAddress < 0 && firstAddress))
-            continue;
-        if ((ObjectKind::kindOf(point.typeId) == ObjectKind::IntegratedTotal) != counters)
-            continue;
-        const auto seen = points.constFind(pointKey(linkAddress, point.commonAddress, point.address));
-        if (seen != points.cend() && seen->generation == generation)
-            continue;
-        add(Finding::Kind::Missing, linkAddress, commonAddress, point.address,
-            QStringLiteral("%1%2 not reported by the end of the %3")
-                .arg(point.name.isEmpty() ? QString() : point.name + QStringLiteral(": "),
-                     ObjectText::typeText(point.typeId),
-                     counters ? QStringLiteral("counter interrogation")
-                              : QStringLiteral("general interrogation")),
-            frameTimeUs, point.name);
+    check.firstAddress = state.commonAddresses.isEmpty() || state.commonAddresses.first() == commonAddress;
+    check.frameTimeUs = frameTimeUs;
+    missingChecks.append(check);
+    checkMissing(kMissingCheckPoints);
+}
+
+bool FindingsTracker::Private::checkMissing(int budget)
+{
+    while (!missingChecks.isEmpty() && budget > 0) {
+        MissingCheck& check = missingChecks.first();
+        const auto list = lists.constFind(check.linkAddress);
+        const QVector<PointList::Point>& all =
+            list == lists.cend() ? QVector<PointList::Point>() : list->all();
+        const QString ending = check.counters
+                                   ? QStringLiteral(" not reported by the end of the counter interrogation")
+                                   : QStringLiteral(" not reported by the end of the general interrogation");
+        for (; check.next < all.size() && budget > 0; ++check.next, --budget) {
+            const PointList::Point& point = all.at(check.next);
+            if (point.commonAddress != check.commonAddress &&
+                !(point.commonAddress < 0 && check.firstAddress))
+                continue;
+            if ((ObjectKind::kindOf(point.typeId) == ObjectKind::IntegratedTotal) != check.counters)
+                continue;
+            const auto seen =
+                points.constFind(pointKey(check.linkAddress, point.commonAddress, point.address));
+            if (seen != points.cend() && seen->generation == check.generation)
+                continue;
+            // Missing again: the words have not changed.
+            if (countAgain(Finding::Kind::Missing, check.linkAddress, check.commonAddress, point.address,
+                           check.frameTimeUs))
+                continue;
+            add(Finding::Kind::Missing, check.linkAddress, check.commonAddress, point.address,
+                (point.name.isEmpty() ? QString() : point.name + QStringLiteral(": ")) +
+                    ObjectText::typeText(point.typeId) + ending,
+                check.frameTimeUs, point.name);
+        }
+        if (check.next >= all.size())
+            missingChecks.removeFirst();
     }
+    if (missingChecks.isEmpty())
+        return true;
+    // A large list is gone through a part at a time, so that the thread it lives on (the
+    // GUI's, in the view) stays responsive; the rest follows from the event loop.
+    if (!continuationScheduled) {
+        continuationScheduled = true;
+        QMetaObject::invokeMethod(
+            q,
+            [this] {
+                continuationScheduled = false;
+                checkMissing(kMissingCheckPoints);
+            },
+            Qt::QueuedConnection);
+    }
+    return false;
+}
+
+bool FindingsTracker::Private::countAgain(Finding::Kind kind, int linkAddress, int commonAddress, int address,
+                                          qint64 frameTimeUs)
+{
+    const auto existing = foundIndex.constFind(findingKey(kind, linkAddress, commonAddress, address));
+    if (existing == foundIndex.cend())
+        return false;
+    Finding& finding = found[*existing];
+    ++finding.count;
+    finding.lastTimeMs = frameTimeUs >= 0 ? frameTimeUs / 1000 : QDateTime::currentMSecsSinceEpoch();
+    Q_EMIT q->findingUpdated(*existing);
+    return true;
 }
 
 void FindingsTracker::Private::add(Finding::Kind kind, int linkAddress, int commonAddress, int address,
@@ -454,11 +534,8 @@ void FindingsTracker::Private::add(Finding::Kind kind, int linkAddress, int comm
     const quint64 key = findingKey(kind, linkAddress, commonAddress, address);
     const auto existing = foundIndex.constFind(key);
     if (existing != foundIndex.cend()) {
-        Finding& finding = found[*existing];
-        ++finding.count;
-        finding.lastTimeMs = nowMs;
-        finding.detail = detail;
-        Q_EMIT q->findingUpdated(*existing);
+        found[*existing].detail = detail;
+        countAgain(kind, linkAddress, commonAddress, address, frameTimeUs);
         return;
     }
     if (found.size() >= kMaxFindings) {

@@ -63,6 +63,9 @@ public:
     const QMap<int, PointList>& pointLists() const;
 
     const QVector<Finding>& findings() const;
+    // The end of an interrogation looks for missing points a part of a large list at a
+    // time, the rest from the event loop; this finishes them now (before a report).
+    void finishChecks();
     // The listed points in list order, station by station.
     QVector<PointCheck> pointChecks() const;
     const QVector<CommandRecord>& commands() const;

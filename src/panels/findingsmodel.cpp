@@ -40,6 +40,7 @@ void FindingsModel::reload()
     rows.clear();
     rowOfFinding.clear();
     pending.clear();
+    firstChanged = lastChanged = -1;
     if (tracker) {
         const QVector<Finding>& findings = tracker->findings();
         for (int i = 0; i < findings.size(); ++i) {
@@ -86,7 +87,23 @@ void FindingsModel::updated(int index)
     const auto row = rowOfFinding.constFind(index);
     if (row == rowOfFinding.cend())
         return;
-    Q_EMIT dataChanged(this->index(*row, 0), this->index(*row, ColumnCount - 1));
+    // One change for the rows of one turn: an interrogation counts thousands up at once.
+    const bool scheduled = firstChanged >= 0;
+    firstChanged = scheduled ? qMin(firstChanged, *row) : *row;
+    lastChanged = scheduled ? qMax(lastChanged, *row) : *row;
+    if (!scheduled)
+        QMetaObject::invokeMethod(this, &FindingsModel::changePending, Qt::QueuedConnection);
+}
+
+void FindingsModel::changePending()
+{
+    if (firstChanged < 0)
+        return;
+    const int first = firstChanged;
+    const int last = qMin(lastChanged, rows.size() - 1);
+    firstChanged = lastChanged = -1;
+    if (first <= last)
+        Q_EMIT dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 const Finding* FindingsModel::findingAt(int row) const

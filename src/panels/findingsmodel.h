@@ -55,6 +55,7 @@ private:
     void added(int index);
     void updated(int index);
     void insertPending();
+    void changePending();
 
     QPointer<FindingsTracker> tracker;
     std::optional<Finding::Kind> kindFilter;
@@ -63,6 +64,8 @@ private:
     QHash<int, int> rowOfFinding; // and back
     QVector<int> pending;         // found, not yet rows
     bool insertScheduled = false;
+    int firstChanged = -1; // rows whose count or words changed since the last turn
+    int lastChanged = -1;
 };
 
 } // namespace iec101

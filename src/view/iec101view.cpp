@@ -1088,6 +1088,16 @@ void Iec101View::Private::connectListener()
     QObject::connect(listener, &LineListener::dataReceived, q,
                      [this](const QVector<InfoObject>& objects) { unsolicitedData(objects); });
     QObject::connect(listener, &LineListener::commandFinished, tracker, &FindingsTracker::addCommand);
+    // The other master's answers fill the tables as the view's own would (without the read
+    // back after a switch command: nothing is sent on a tap).
+    QObject::connect(
+        listener, &LineListener::commandFinished, q,
+        [this](const CommandRequest& request, const CommandOutcome&, const QVector<InfoObject>& answer) {
+            if (request.isInterrogation())
+                q->interrogationResponseReady(answer);
+            else
+                unsolicitedData(answer);
+        });
     LineListener* target = listener;
     QObject::connect(listener, &LineListener::lineFramesReady, q,
                      [this, target](const QVector<LineFrame>& frames, int dropped) {
@@ -1179,6 +1189,7 @@ bool Iec101View::writeReport(const QString& path)
     session.listenOnly = d->listening || d->listenCheckBox->isChecked();
     if (session.listenOnly)
         session.secondPort = d->listenPortComboBox->currentText();
+    d->tracker->finishChecks();
     if (!ReportPdf::write(CommissioningReport::html(session, *d->tracker), path, &d->reportError))
         return false;
     return CommissioningReport::writeFindingsCsv(d->tracker->findings(),

@@ -101,6 +101,7 @@ private Q_SLOTS:
     void fromFrames();
     void fromOutcomes_data();
     void fromOutcomes();
+    void largeListCheckedAPartAtATime();
     void scriptedStation();
 };
 
@@ -258,6 +259,34 @@ void TestFindings::fromOutcomes()
         QCOMPARE(finding.linkAddress, 1);
         QCOMPARE(finding.commonAddress, 1);
         QVERIFY(finding.detail.startsWith(QLatin1String("C_SC_NA_1 2949121 1 select")));
+    }
+}
+
+void TestFindings::largeListCheckedAPartAtATime()
+{
+    // 5,000 listed points, one reported: the rest is found missing over several turns of the
+    // event loop, or at once when asked to finish (before a report).
+    QByteArray rows;
+    for (int ioa = 1; ioa <= 5000; ++ioa)
+        rows += QByteArray::number(ioa) + ",M_SP_NA_1,p,\n";
+    const QVector<LineFrame> frames = Line()
+                                          .start()
+                                          .station(8, asdu(M_SP_NA_1, 20, 1, 1, QByteArray(1, 1)))
+                                          .station(8, asdu(C_IC_NA_1, 10, 1, 0, QByteArray(1, 20)))
+                                          .frames;
+    for (bool finish : {false, true}) {
+        FindingsTracker tracker;
+        tracker.setPointList(1, pointList(rows));
+        QSignalSpy added(&tracker, &FindingsTracker::findingAdded);
+        tracker.addFrames(frames);
+        QVERIFY(tracker.findings().size() < 4999);
+        if (finish)
+            tracker.finishChecks();
+        else
+            QTRY_COMPARE(tracker.findings().size(), 4999);
+        QCOMPARE(tracker.findings().size(), 4999);
+        QCOMPARE(added.count(), 4999);
+        QCOMPARE(tracker.findings().last().objectAddress, 5000);
     }
 }
 
