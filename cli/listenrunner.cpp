@@ -29,7 +29,11 @@ ListenRunner::ListenRunner(const MasterOptions& settings, const QVector<ScriptSt
             records.object(object);
     });
     connect(tap, &LineListener::commandFinished, this,
-            [this](const CommandRequest& request, const CommandOutcome& outcome) {
+            [this](const CommandRequest& request, const CommandOutcome& outcome,
+                   const QVector<InfoObject>& answer) {
+                // Its data just before the command's record, as a run of its own writes them.
+                for (const InfoObject& object : answer)
+                    records.object(object);
                 records.command(request.text(), request, outcome);
             });
     connect(tap, &LineListener::statusMessage, this, [this](const QString& text) { records.status(text); });

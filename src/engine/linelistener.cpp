@@ -117,7 +117,8 @@ struct LineListener::Private
     {
         CommandRequest request;
         qint64 sentMs = 0;
-        qint64 confirmedMs = -1; // waiting for the termination once confirmed
+        qint64 confirmedMs = -1;    // waiting for the termination once confirmed
+        QVector<InfoObject> answer; // an interrogation's data, a read's object
     };
 
     explicit Private(LineListener* listener) : q(listener) {}
@@ -129,6 +130,8 @@ struct LineListener::Private
     void masterAsdu(int linkAddress, const AsduHeader& header, const QByteArray& userData);
     void stationAsdu(int linkAddress, const AsduHeader& header, const QVector<InfoObject>& objects);
     void finish(const CommandKey& key, CommandOutcome outcome);
+    // The command of the other master that data under this header answers, if one waits.
+    CommandKey answered(int linkAddress, const AsduHeader& header) const;
     void checkTimes();
     void handOver();
     void setState(int linkAddress, LinkState state);
@@ -392,15 +395,20 @@ void LineListener::Private::stationAsdu(int linkAddress, const AsduHeader& heade
         QVector<InfoObject> data = objects;
         for (InfoObject& object : data)
             object.linkAddress = linkAddress;
-        Q_EMIT q->dataReceived(data);
-        // The answer of a read carries the address that was read.
-        const CommandKey readKey{{linkAddress, header.commonAddress},
-                                 {C_RD_NA_1, qMax(0, header.firstObjectAddress)}};
-        if (header.cause == CS101_COT_REQUEST && pending.contains(readKey)) {
+        // Data that answers a command goes with its outcome, as the engine hands over its
+        // own: a whole interrogation at once, not object by object.
+        const CommandKey key = answered(linkAddress, header);
+        const auto command = pending.find(key);
+        if (command == pending.end()) {
+            Q_EMIT q->dataReceived(data);
+            return;
+        }
+        command->answer += data;
+        if (key.second.first == C_RD_NA_1) {
             CommandOutcome outcome;
             outcome.result = CommandOutcome::Result::Confirmed;
             outcome.cause = header.cause;
-            finish(readKey, outcome);
+            finish(key, outcome);
         }
         return;
     }
@@ -432,6 +440,29 @@ void LineListener::Private::stationAsdu(int linkAddress, const AsduHeader& heade
     }
 }
 
+CommandKey LineListener::Private::answered(int linkAddress, const AsduHeader& header) const
+{
+    int typeId = 0;
+    int address = 0;
+    if (header.cause >= CS101_COT_INTERROGATED_BY_STATION &&
+        header.cause <= CS101_COT_INTERROGATED_BY_GROUP_16) {
+        typeId = C_IC_NA_1;
+    } else if (header.cause >= CS101_COT_REQUESTED_BY_GENERAL_COUNTER &&
+               header.cause <= CS101_COT_REQUESTED_BY_GROUP_4_COUNTER) {
+        typeId = C_CI_NA_1;
+    } else if (header.cause == CS101_COT_REQUEST) {
+        typeId = C_RD_NA_1;
+        address = qMax(0, header.firstObjectAddress);
+    } else {
+        return {};
+    }
+    // An interrogation sent to every common address is answered from each of them.
+    const CommandKey own{{linkAddress, header.commonAddress}, {typeId, address}};
+    if (pending.contains(own) || typeId == C_RD_NA_1)
+        return own;
+    return {{linkAddress, protocol.broadcastCommonAddress()}, {typeId, address}};
+}
+
 void LineListener::Private::finish(const CommandKey& key, CommandOutcome outcome)
 {
     const auto it = pending.find(key);
@@ -441,7 +472,7 @@ void LineListener::Private::finish(const CommandKey& key, CommandOutcome outcome
     pending.erase(it);
     if (outcome.result != CommandOutcome::Result::NotSent)
         outcome.roundTripMs = QDateTime::currentMSecsSinceEpoch() - command.sentMs;
-    Q_EMIT q->commandFinished(command.request, outcome, {});
+    Q_EMIT q->commandFinished(command.request, outcome, command.answer);
 }
 
 void LineListener::Private::checkTimes()

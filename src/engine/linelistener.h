@@ -54,8 +54,9 @@ public Q_SLOTS:
 Q_SIGNALS:
     void linkStateChanged(int linkAddress, iec101::LinkState state);
     void dataReceived(const QVector<iec101::InfoObject>& objects);
-    // A command of the other master, ended by the station's answer or by its absence.
-    // The answer is empty: the data of an interrogation or a read comes by dataReceived.
+    // A command of the other master, ended by the station's answer or by its absence, with
+    // what answered it (an interrogation's data, a read's object), as the engine reports
+    // its own; data no command waits for comes by dataReceived.
     void commandFinished(const iec101::CommandRequest& request, const iec101::CommandOutcome& outcome,
                          const QVector<iec101::InfoObject>& answer);
     void statusMessage(const QString& text);

@@ -35,8 +35,10 @@ struct Heard
         QObject::connect(listener, &LineListener::dataReceived, listener,
                          [this](const QVector<InfoObject>& batch) { objects += batch; });
         QObject::connect(listener, &LineListener::commandFinished, listener,
-                         [this](const CommandRequest& request, const CommandOutcome& outcome) {
+                         [this](const CommandRequest& request, const CommandOutcome& outcome,
+                                const QVector<InfoObject>& answer) {
                              commands << request.text() + QStringLiteral(": ") + outcome.name();
+                             objects += answer;
                          });
     }
     QVector<LineFrame> frames;
