@@ -98,6 +98,11 @@ void run(int listed, int seconds)
         loop.exec();
     }
     probe.stop();
+    feed.requestStop();
+    QElapsedTimer stopping;
+    stopping.start();
+    while (!feed.finished() && stopping.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     feed.stop();
     QTest::qWait(1000);
     const QAbstractItemModel* findings =
@@ -107,9 +112,11 @@ void run(int listed, int seconds)
     const auto percentile = [&](double p) {
         return lateness.empty() ? 0.0 : lateness[size_t(p * (lateness.size() - 1))];
     };
-    std::printf("%s of %d points, station of %d, %d objects/s for %d s (%lld objects written), %d findings\n",
-                listed > 0 ? "List" : "No list, instead", listed, kStationPoints, kObjectsPerSecond, seconds,
-                static_cast<long long>(feed.objectsWritten()), findings->rowCount());
+    std::printf(
+        "%s, station of %d, %d objects/s for %d s (%lld objects written), %d findings\n",
+        qPrintable(listed > 0 ? QStringLiteral("List of %1 points").arg(listed) : QStringLiteral("No list")),
+        kStationPoints, kObjectsPerSecond, seconds, static_cast<long long>(feed.objectsWritten()),
+        findings->rowCount());
     std::printf("  imported into the view (read, checked, kept with the settings) in %lld ms\n",
                 static_cast<long long>(importMs));
     std::printf("  1 ms probe: longest stall %.1f ms, p99 %.2f ms, p99.9 %.2f ms, median %.2f ms, stalls "

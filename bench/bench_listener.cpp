@@ -77,6 +77,11 @@ Figures run(int baud, int seconds)
                      });
     QObject::connect(&listener, &LineListener::dataReceived, &listener,
                      [&](const QVector<InfoObject>& objects) { figures.objectsHeard += objects.size(); });
+    // An interrogation's data comes with the outcome of the interrogation.
+    QObject::connect(&listener, &LineListener::commandFinished, &listener,
+                     [&](const CommandRequest&, const CommandOutcome&, const QVector<InfoObject>& answer) {
+                         figures.objectsHeard += answer.size();
+                     });
     SerialSettings serial;
     serial.portName = pty.pathB();
     serial.baudRate = 115200;
@@ -91,6 +96,11 @@ Figures run(int baud, int seconds)
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
+    feed.requestStop();
+    QElapsedTimer stopping;
+    stopping.start();
+    while (!feed.finished() && stopping.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     feed.stop();
     // Whatever is still in the pty and the listener's batch.
     QTimer::singleShot(1000, &loop, &QEventLoop::quit);

@@ -149,6 +149,7 @@ bool TapFeed::start(const QString& path, int baud, int objectsPerSecond, int int
     if (fd < 0)
         return false;
     running = true;
+    done = false;
     writer = std::thread([this, baud, objectsPerSecond, interrogationEveryS] {
         QElapsedTimer clock;
         clock.start();
@@ -159,7 +160,8 @@ bool TapFeed::start(const QString& path, int baud, int objectsPerSecond, int int
         QByteArray held;
         int heldObjects = 0;
         qint64 heldFrames = 0;
-        while (running) {
+        // Once stopped, what was begun goes out whole, so that the counts are of whole exchanges.
+        while (running || !held.isEmpty()) {
             if (held.isEmpty()) {
                 const qint64 before = framesBuilt;
                 if (nextInterrogationMs >= 0 && clock.elapsed() >= nextInterrogationMs) {
@@ -175,15 +177,15 @@ bool TapFeed::start(const QString& path, int baud, int objectsPerSecond, int int
                 owedOctets = elapsedUs * baud / 11 / 1000000 - octets;
             else if (objectsPerSecond > 0)
                 owedObjects = elapsedUs * objectsPerSecond / 1000000 - objects;
-            const bool due = baud > 0               ? owedOctets >= 1
-                             : objectsPerSecond > 0 ? owedObjects >= heldObjects
-                                                    : true;
+            const bool due = !running || (baud > 0               ? owedOctets >= 1
+                                          : objectsPerSecond > 0 ? owedObjects >= heldObjects
+                                                                 : true);
             if (!due) {
                 QThread::usleep(1000);
                 continue;
             }
             // At a line's pace the octets go out as the line carries them, a frame split anywhere.
-            const int size = baud > 0 ? int(qMin<qint64>(owedOctets, held.size())) : held.size();
+            const int size = baud > 0 && running ? int(qMin<qint64>(owedOctets, held.size())) : held.size();
             const ssize_t n = ::write(fd, held.constData(), size_t(size));
             if (n <= 0) {
                 QThread::usleep(1000);
@@ -196,6 +198,7 @@ bool TapFeed::start(const QString& path, int baud, int objectsPerSecond, int int
                 frames += heldFrames;
             }
         }
+        done = true;
     });
     return true;
 }

@@ -35,6 +35,11 @@ public:
     // (0: as fast as the device takes them). An interrogation every interrogationEveryS
     // seconds (0: none; the first at once).
     bool start(const QString& path, int baud, int objectsPerSecond, int interrogationEveryS);
+    // Ends the feed after the exchange in progress (whole exchanges only); the reader must
+    // go on reading until finished(), or the last write waits for it for ever.
+    void requestStop() { running = false; }
+    bool finished() const { return done; }
+    // Waits for the writer's thread (requestStop() first, unless it may write on).
     void stop();
 
     qint64 octetsWritten() const { return octets; }
@@ -51,6 +56,7 @@ private:
     int fcb = 0;
     quint32 turn = 0;
     std::atomic<bool> running{false};
+    std::atomic<bool> done{false};
     std::atomic<qint64> octets{0};
     std::atomic<qint64> frames{0};
     std::atomic<qint64> objects{0};
