@@ -33,19 +33,15 @@ QString addressText(int address)
 class Table
 {
 public:
-    // Columns whose index is in wrapping may break their text over lines; the others
-    // (addresses, types, short words) keep theirs whole. widths: per cent of the page for
-    // each column, or none to let the layout choose.
-    Table(const QStringList& headers, const QVector<int>& wrapping, const QVector<int>& widths = {})
-        : wraps(wrapping)
+    // widths: per cent of the page for each column. QTextDocument keeps to them as long as
+    // every cell may wrap; a cell that may not takes what it needs from the others.
+    Table(const QStringList& headers, const QVector<int>& widths)
     {
         html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\"><tr>");
-        for (int i = 0; i < headers.size(); ++i) {
-            const QString width =
-                i < widths.size() ? QStringLiteral(" width=\"%1%\"").arg(widths.at(i)) : QString();
-            html += QStringLiteral("<th align=\"left\" bgcolor=\"#d8dee8\"%1>").arg(width) +
-                    escaped(headers.at(i)) + QStringLiteral("</th>");
-        }
+        for (int i = 0; i < headers.size(); ++i)
+            html +=
+                QStringLiteral("<th align=\"left\" bgcolor=\"#d8dee8\" width=\"%1%\">").arg(widths.value(i)) +
+                escaped(headers.at(i)) + QStringLiteral("</th>");
         html += QStringLiteral("</tr>");
     }
     // PASS and FAIL cells are coloured.
@@ -54,8 +50,7 @@ public:
         html += QStringLiteral("<tr>");
         for (int i = 0; i < cells.size(); ++i) {
             const QString& cell = cells.at(i);
-            html += wraps.contains(i) ? QStringLiteral("<td>")
-                                      : QStringLiteral("<td style=\"white-space:nowrap\">");
+            html += QStringLiteral("<td>");
             if (cell == QLatin1String("FAIL"))
                 html += QStringLiteral("<font color=\"#b40000\"><b>FAIL</b></font>");
             else if (cell == QLatin1String("PASS"))
@@ -69,7 +64,6 @@ public:
     QString end() { return html + QStringLiteral("</table>"); }
 
 private:
-    QVector<int> wraps;
     QString html;
 };
 
@@ -84,7 +78,7 @@ QString settingsSection(const CommissioningReport::Session& session)
                                .arg(session.serial.dataBits)
                                .arg(QChar::fromLatin1(session.serial.parity))
                                .arg(session.serial.stopBits);
-    Table table({QStringLiteral("Setting"), QStringLiteral("Value")}, {1}, {25, 75});
+    Table table({QStringLiteral("Setting"), QStringLiteral("Value")}, {25, 75});
     table.row({QStringLiteral("Port"), port});
     table.row({QStringLiteral("Character format"), format});
     table.row({QStringLiteral("Mode"), session.listenOnly
@@ -121,7 +115,7 @@ QString pointSection(const FindingsTracker& tracker, int* passed, int* failed)
                  QStringLiteral("Type"), QStringLiteral("Seen"), QStringLiteral("Value"),
                  QStringLiteral("Raw"), QStringLiteral("Expected"), QStringLiteral("Quality"),
                  QStringLiteral("Result")},
-                {3, 4, 6, 8}, {4, 4, 7, 18, 14, 6, 10, 6, 11, 9, 8});
+                {4, 4, 9, 16, 12, 6, 12, 8, 11, 9, 8});
     for (const FindingsTracker::PointCheck& check : checks) {
         const PointList::Point& point = check.point;
         QString type = ObjectText::typeName(point.typeId);
@@ -149,7 +143,7 @@ QString findingsSection(const QVector<Finding>& findings, qint64 notKept)
         notKept == 0 ? QString() : QStringLiteral("<p>%1 more findings were not kept.</p>").arg(notKept);
     Table table({QStringLiteral("Time"), QStringLiteral("Kind"), QStringLiteral("LA"), QStringLiteral("CA"),
                  QStringLiteral("IOA"), QStringLiteral("Detail"), QStringLiteral("Count")},
-                {0, 5}, {14, 12, 4, 4, 8, 51, 7});
+                {14, 12, 4, 4, 8, 51, 7});
     for (const Finding& finding : findings)
         table.row({timeText(finding.timeMs), Finding::kindName(finding.kind),
                    addressText(finding.linkAddress), addressText(finding.commonAddress),
@@ -163,7 +157,7 @@ QString commandSection(const QVector<FindingsTracker::CommandRecord>& commands)
         return QStringLiteral("<h2>Commands</h2><p>None.</p>");
     Table table({QStringLiteral("Time"), QStringLiteral("Command"), QStringLiteral("LA"),
                  QStringLiteral("CA"), QStringLiteral("Outcome"), QStringLiteral("ms")},
-                {0, 4}, {14, 30, 4, 4, 41, 7});
+                {14, 30, 4, 4, 41, 7});
     for (const FindingsTracker::CommandRecord& record : commands)
         table.row({timeText(record.timeMs), record.request.text(), addressText(record.request.linkAddress),
                    addressText(record.request.commonAddress), record.outcome.text(),
@@ -174,7 +168,7 @@ QString commandSection(const QVector<FindingsTracker::CommandRecord>& commands)
 QString statisticsSection(const FindingsTracker& tracker)
 {
     const LineStatistics& s = tracker.statistics();
-    Table table({QStringLiteral("Figure"), QStringLiteral("Count")}, {0}, {50, 50});
+    Table table({QStringLiteral("Figure"), QStringLiteral("Count")}, {50, 50});
     table.row({QStringLiteral("Frames from the master"), QString::number(s.sent)});
     table.row({QStringLiteral("Frames from the stations"), QString::number(s.received)});
     table.row({QStringLiteral("Repeated requests"), QString::number(s.repeats)});
@@ -206,7 +200,7 @@ QString CommissioningReport::html(const Session& session, const FindingsTracker&
         kinds << QStringLiteral("%1 %2").arg(it.value()).arg(Finding::kindName(it.key()));
 
     QString html =
-        QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body style=\"font-size:8pt\">");
+        QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body style=\"font-size:7pt\">");
     html += QStringLiteral("<h1>%1</h1>").arg(escaped(session.title));
     html += QStringLiteral("<p>Written %1.</p>").arg(escaped(written.toString(Qt::ISODate)));
     html += QStringLiteral("<h2>Summary</h2><p>Points listed: %1, passed: %2, failed: %3.<br>Findings: "

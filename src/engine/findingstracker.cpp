@@ -415,8 +415,11 @@ void FindingsTracker::Private::object(int linkAddress, const InfoObject& object,
     const QString what = name.isEmpty() ? QString() : name + QStringLiteral(": ");
     if (!flags.isEmpty())
         add(Finding::Kind::Quality, linkAddress, object.commonAddress, object.address,
-            what + QStringLiteral("%1 with %2").arg(ObjectText::plainValueText(object), flags), frameTimeUs,
-            name);
+            what + QStringLiteral("%1 with %2")
+                       .arg(point ? PointList::engineeringText(*point, object)
+                                  : ObjectText::plainValueText(object),
+                            flags),
+            frameTimeUs, name);
     if (!list)
         return;
     if (!point) {
