@@ -93,6 +93,10 @@ struct MasterEngine::Private
         qint64 deadlineMs = 0;
         qint64 pausedRemainingMs = -1; // the step's time left while the station is busy
         bool resendOnRecovery = false; // its last frame was answered "busy", not taken
+        // A delay acquisition: when its activation was built, on the engine's clock and as
+        // the ms within the minute the frame carries.
+        qint64 delaySentMs = -1;
+        int delayStampMs = 0;
     };
 
     struct Retry
@@ -156,6 +160,7 @@ struct MasterEngine::Private
     QList<Retry> retries;
     QHash<quint64, int> attempts; // automatic request -> attempts so far
     quint64 nextId = 0;
+    QHash<int, qint64> lineDelays; // link address -> the last delay acquisition's one-way delay
 
     quint64 receivedAsduCount = 0;
     Round round;
@@ -213,6 +218,7 @@ struct MasterEngine::Private
     bool answersPending(int address, const AsduHeader& header) const;
     bool collectsData(int address, const InfoObject& first) const;
     void advance(const AsduHeader& header, const QVector<InfoObject>& objects);
+    qint64 measureLineDelay(const QVector<InfoObject>& objects);
     void frameSeen(const uint8_t* octets, int size, bool sent);
 
     void enterBusy();
@@ -682,7 +688,8 @@ void MasterEngine::Private::resumeStep()
     if (pending->resendOnRecovery) {
         pending->resendOnRecovery = false;
         pending->pausedRemainingMs = -1;
-        const bool select = pending->phase == Phase::SelectConfirmation;
+        const bool select =
+            pending->phase == Phase::SelectConfirmation || pending->phase == Phase::DeactivationConfirmation;
         if (!transmit(*pending, select))
             return;
         armStep(pending->phase == Phase::Termination ? protocol.terminationWaitMs
@@ -753,7 +760,8 @@ void MasterEngine::Private::start(const CommandRequest& request)
     else
         command.phase = Phase::Confirmation;
     pending = command;
-    if (!transmit(*pending, select)) {
+    // A deactivation repeats the select it cancels, select bit included.
+    if (!transmit(*pending, select || request.execution == Execution::Deactivate)) {
         const CommandRequest refused = pending->request;
         pending.reset();
         notSent(refused, CommandOutcome::Reason::Invalid, QStringLiteral("the library cannot build it"));
@@ -790,7 +798,9 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
         return true;
     case C_CS_NA_1: {
         sCP56Time2a time;
-        const QDateTime at = request.timeTag.isValid() ? request.timeTag : QDateTime::currentDateTime();
+        QDateTime at = request.timeTag.isValid() ? request.timeTag : QDateTime::currentDateTime();
+        if (request.addMeasuredDelay)
+            at = at.addMSecs(lineDelays.value(request.linkAddress, 0));
         CommandEncoder::fillTime(time, at, protocol.timeTagsInUtc);
         if (!request.broadcast) {
             CS101_Master_sendClockSyncCommand(master, ca, &time);
@@ -804,14 +814,31 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
     default:
         break;
     }
-    InformationObject object =
-        CommandEncoder::createObject(request, select, QDateTime::currentDateTime(), protocol);
+    // Time tags and a delay acquisition's time of sending are stamped as the frame is built.
+    const QDateTime sentAt = QDateTime::currentDateTime();
+    InformationObject object = CommandEncoder::createObject(request, select, sentAt, protocol);
     if (!object)
         return false;
+    if (request.typeId == C_CD_NA_1) {
+        command.delaySentMs = now();
+        command.delayStampMs = CommandEncoder::millisecondsInMinute(sentAt);
+    }
     const auto cause = request.execution == CommandRequest::Execution::Deactivate ? CS101_COT_DEACTIVATION
                                                                                   : CS101_COT_ACTIVATION;
-    CS101_Master_sendProcessCommand(master, cause, ca, object);
+    // Built here rather than by CS101_Master_sendProcessCommand, so that the encoder can
+    // put the value octets right where the library codes them its own way.
+    CS101_AppLayerParameters layout = CS101_Master_getAppLayerParameters(master);
+    CS101_ASDU asdu = CS101_ASDU_create(layout, false, cause, layout->originatorAddress, ca, false, false);
+    const bool added = asdu && CS101_ASDU_addInformationObject(asdu, object);
     InformationObject_destroy(object);
+    if (!added) {
+        if (asdu)
+            CS101_ASDU_destroy(asdu);
+        return false;
+    }
+    CommandEncoder::correctAsdu(asdu, request, layout->sizeOfIOA);
+    CS101_Master_sendASDU(master, asdu);
+    CS101_ASDU_destroy(asdu);
     return true;
 }
 
@@ -1114,6 +1141,8 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
         case Phase::Confirmation:
             if (pending->request.typeId == C_CS_NA_1)
                 pending->answer += objects; // the time the station was set to
+            if (pending->request.typeId == C_CD_NA_1)
+                outcome.measuredDelayMs = measureLineDelay(objects);
             if (hasTermination) {
                 pending->phase = Phase::Termination;
                 armStep(protocol.terminationWaitMs);
@@ -1143,6 +1172,34 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
     default:
         return;
     }
+}
+
+// Delay acquisition: the activation carries the time it was built as ms within the minute
+// (CP16Time2a); the station confirms with that time plus its own delay, from receiving the
+// activation to sending the confirmation. What remains of the round trip, measured on the
+// engine's clock, is the line's both ways; half of it is the one-way delay. On an
+// unbalanced line the round trip includes the poll that fetches the confirmation, so the
+// figure is an upper bound. The delay is kept per station and added to a later clock sync
+// that asks for it (CommandRequest::addMeasuredDelay) by the master itself: it is not sent
+// to the station (cause 3), which would then add it a second time.
+qint64 MasterEngine::Private::measureLineDelay(const QVector<InfoObject>& objects)
+{
+    if (pending->delaySentMs < 0)
+        return -1;
+    const qint64 roundTrip = now() - pending->delaySentMs;
+    qint64 stationDelay = 0;
+    if (!objects.isEmpty() && objects.first().value.isValid()) {
+        constexpr int kMinuteMs = 60000;
+        const int returned = objects.first().value.toInt();
+        stationDelay = ((returned - pending->delayStampMs) % kMinuteMs + kMinuteMs) % kMinuteMs;
+    }
+    // A station whose figure does not fit the round trip has said nothing usable about its
+    // own delay.
+    if (stationDelay > roundTrip)
+        stationDelay = 0;
+    const qint64 delay = (roundTrip - stationDelay) / 2;
+    lineDelays.insert(pending->request.linkAddress, delay);
+    return delay;
 }
 
 // ---------------------------------------------------------------- MasterEngine
@@ -1234,6 +1291,7 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     d->tickOverrunMs = 0;
     d->busyBackoffMs = 0;
     d->round = Private::Round();
+    d->lineDelays.clear();
 
     // The library opens the string it gets as a path.
     d->port = PortWatch(serial.portName);
