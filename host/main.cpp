@@ -1,7 +1,7 @@
 // iec101-host: shows the IEC 60870-5-101 master view in a main window, with the
-// view's status bar messages in the window's status bar and the line monitor in a
-// dock below it (View menu shows and hides it). File > Export writes the event log or a
-// response table to a CSV file.
+// view's status bar messages in the window's status bar, the line monitor in a dock
+// below it and the command form in a dock beside it (View menu shows and hides them). File > Export writes
+// the event log or a response table to a CSV file.
 //
 //   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
 //               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
@@ -241,6 +241,11 @@ int main(int argc, char* argv[])
     QMenu* viewMenu = window.menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(monitorDock->toggleViewAction());
+    auto* formDock = new QDockWidget(QStringLiteral("Commands"), &window);
+    formDock->setObjectName(QStringLiteral("commandFormDock"));
+    formDock->setWidget(view->commandForm());
+    window.addDockWidget(Qt::RightDockWidgetArea, formDock);
+    viewMenu->addAction(formDock->toggleViewAction());
     // Room for the status text, the table headers and a dozen monitor rows; the layout
     // sets the minimum.
     window.resize(1400, 1250);

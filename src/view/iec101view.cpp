@@ -134,6 +134,7 @@ struct Iec101View::Private
     EventView* eventView = nullptr;
     ResponseView* responseView = nullptr;
     QPointer<LineMonitor> monitor;
+    QPointer<CommandForm> form;
     QGroupBox* connectBox = nullptr;
     QComboBox* portComboBox = nullptr;
     QPushButton* settingsButton = nullptr;
@@ -198,6 +199,15 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->monitor->setObjectName(QStringLiteral("lineMonitor"));
     d->monitor->hide();
     d->monitor->installEventFilter(this);
+    d->form = new CommandForm(this);
+    d->form->setObjectName(QStringLiteral("commandForm"));
+    d->form->hide();
+    d->form->installEventFilter(this);
+    connect(d->form, &CommandForm::statusMessage, this, &Iec101View::setStatusBarMessage);
+    connect(d->form, &CommandForm::sendRequested, this, [this](const CommandRequest& request) {
+        MasterEngine* engine = d->engine;
+        d->onEngine([engine, request] { engine->send(request); });
+    });
 
     d->network = new Iec101Network(nullptr);
     d->engine = d->network->master();
@@ -267,6 +277,11 @@ LineMonitor* Iec101View::lineMonitor() const
     return d->monitor.data();
 }
 
+CommandForm* Iec101View::commandForm() const
+{
+    return d->form.data();
+}
+
 bool Iec101View::exportEventLog(const QString& path)
 {
     d->exportError.clear();
@@ -309,6 +324,8 @@ bool Iec101View::eventFilter(QObject* watched, QEvent* event)
     // parent wants to see it.
     if (watched == d->monitor && event->type() == QEvent::ParentChange && d->monitor->parentWidget() != this)
         d->monitor->show();
+    if (watched == d->form && event->type() == QEvent::ParentChange && d->form->parentWidget() != this)
+        d->form->show();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -481,6 +498,8 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
     CommandRequest request;
     if (!CommandRequest::fromCommand(commandType, values, &request))
         return;
+    if (request.typeId == C_CS_NA_1 && d->form)
+        request.addMeasuredDelay = d->form->addsDelayToClockSync();
     MasterEngine* engine = d->engine;
     d->onEngine([engine, request] {
         // A command of a type that already waits is dropped: an operator who presses a
@@ -589,6 +608,11 @@ void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
 void Iec101View::Private::commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
                                           const QVector<InfoObject>& answer)
 {
+    // The form's own commands end in the form; the tables have nothing to do with them.
+    if (form && form->isOwnRequest(request.id)) {
+        form->commandFinished(request, outcome);
+        return;
+    }
     // A command that never went out left the tables as they were; an interrogation the
     // engine tries again has not ended yet.
     if (outcome.result == CommandOutcome::Result::NotSent || outcome.retrying)
