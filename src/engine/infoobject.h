@@ -27,6 +27,7 @@ namespace iec101 {
 //               3 spontaneous, 5 requested, 20 interrogated, 1 periodic, 2 background, ...
 //   commonAddress, linkAddress  where it came from: the ASDU's common address and the
 //               link address of the station that sent it.
+//   receivedMs  when it reached the master: the PC's clock, ms since the epoch (0: unknown).
 //   quality     the element's quality bits as sent (see QualityFlag).
 //   extra       sequence number of a counter reading; 1 for a step position in transient
 //               state; elapsed, relay or operating time in ms of protection events.
@@ -61,6 +62,7 @@ struct IEC101ENGINE_EXPORT InfoObject
     quint8 cause = 0;
     int commonAddress = 0;
     int linkAddress = 0;
+    qint64 receivedMs = 0;
 };
 
 } // namespace iec101

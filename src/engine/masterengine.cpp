@@ -1,5 +1,6 @@
 #include "masterengine.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -1035,9 +1036,12 @@ bool MasterEngine::Private::answersPending(int address, const AsduHeader& header
 
 bool MasterEngine::Private::collectsData(int address, const InfoObject& first) const
 {
-    // Data answers a command of its own station and common address only.
-    if (!pending || (!balanced() && address != pending->request.linkAddress) ||
-        first.commonAddress != pending->commonAddress)
+    // Data answers a command of its own station and common address only (any of the
+    // station's, for an interrogation of the global address).
+    if (!pending || (!balanced() && address != pending->request.linkAddress))
+        return false;
+    if (first.commonAddress != pending->commonAddress &&
+        pending->commonAddress != protocol.broadcastCommonAddress())
         return false;
     switch (pending->request.typeId) {
     case C_RD_NA_1:
@@ -1059,8 +1063,11 @@ void MasterEngine::Private::asduReceived(int address, CS101_ASDU asdu)
     if (balanced())
         address = firstLinkAddress();
     QVector<InfoObject> objects = decodeAsdu(asdu, appParameters.sizeOfIOA);
-    for (InfoObject& object : objects)
+    const qint64 received = QDateTime::currentMSecsSinceEpoch();
+    for (InfoObject& object : objects) {
         object.linkAddress = address;
+        object.receivedMs = received;
+    }
 
     if (ObjectKind::isMonitoring(header.typeId)) {
         if (objects.isEmpty())

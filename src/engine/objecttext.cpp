@@ -236,6 +236,15 @@ QString localTimeText(qint64 msecsSinceEpoch)
     return text;
 }
 
+QString localTimeTextMs(qint64 msecsSinceEpoch)
+{
+    const QDateTime fields = localFields(msecsSinceEpoch);
+    QString text = fields.date().toString(Qt::TextDate);
+    text.insert(text.lastIndexOf(QLatin1Char(' ')),
+                QLatin1Char(' ') + fields.time().toString(QStringLiteral("hh:mm:ss.zzz")));
+    return text;
+}
+
 QDateTime slaveDateTime(const QVariant& timestamp)
 {
     if (timestamp.isNull())

@@ -53,6 +53,8 @@ QDateTime localFields(qint64 msecsSinceEpoch);
 
 // localFields() in Qt's text date format ("Fri Dec 6 06:30:39 2024").
 QString localTimeText(qint64 msecsSinceEpoch);
+// The same with the milliseconds, the resolution of a time tag: "Fri Dec 6 06:30:39.125 2024".
+QString localTimeTextMs(qint64 msecsSinceEpoch);
 
 // The calendar fields of a time tag exactly as the slave sent them, for a stamp
 // that holds those fields read as UTC. Null stamps give a null date-time.

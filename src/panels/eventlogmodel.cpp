@@ -22,6 +22,10 @@ EventLogModel::Row EventLogModel::packed(const InfoObject& object)
     }
     if (object.spontaneous)
         row.flags |= Spontaneous;
+    row.receivedLow = quint32(object.receivedMs & 0xffffffff);
+    row.receivedHigh = qint16(object.receivedMs >> 32);
+    row.linkAddress = quint16(object.linkAddress);
+    row.commonAddress = quint16(object.commonAddress);
     row.extra = object.extra;
     row.address = object.address;
     row.typeId = quint8(object.typeId); // a type identification is one octet
@@ -62,6 +66,11 @@ EventLogModel::Row EventLogModel::packed(const InfoObject& object)
 qint64 EventLogModel::instantOf(const Row& row)
 {
     return qint64(row.timeHigh) * (qint64(1) << 32) + row.timeLow;
+}
+
+qint64 EventLogModel::receivedOf(const Row& row)
+{
+    return qint64(row.receivedHigh) * (qint64(1) << 32) + row.receivedLow;
 }
 
 // The object as far as its value and quality texts need it (no time tag: the row keeps
@@ -133,7 +142,8 @@ bool EventLogModel::writeCsv(QIODevice* device, QString* errorString) const
     CsvWriter writer(device);
     writer.writeHeader({QStringLiteral("Time"), QStringLiteral("Type"), QStringLiteral("Type ID"),
                         QStringLiteral("Address"), QStringLiteral("Value"), QStringLiteral("Quality"),
-                        QStringLiteral("Spontaneous")});
+                        QStringLiteral("Spontaneous"), QStringLiteral("Received"),
+                        QStringLiteral("Link address"), QStringLiteral("Common address")});
     for (int index = count - 1; index >= 0 && !writer.hasError(); --index) {
         const Row& row = stored(index);
         const InfoObject object = objectOf(row);
@@ -142,9 +152,12 @@ bool EventLogModel::writeCsv(QIODevice* device, QString* errorString) const
             const qint64 instant = instantOf(row);
             time = CsvWriter::timeText(instant, ObjectText::utcOffsetAt(instant));
         }
+        const qint64 arrival = receivedOf(row);
+        const QString received =
+            arrival != 0 ? CsvWriter::timeText(arrival, ObjectText::utcOffsetAt(arrival)) : QString();
         writer.writeRow({time, ObjectText::typeName(object.typeId), object.typeId, object.address,
                          ObjectText::plainValueText(object), ObjectText::qualityText(object),
-                         object.spontaneous});
+                         object.spontaneous, received, int(row.linkAddress), int(row.commonAddress)});
     }
     if (writer.finish())
         return true;
@@ -170,13 +183,19 @@ QVariant EventLogModel::data(const QModelIndex& index, int role) const
     const Row& row = rowAt(index.row());
     switch (index.column()) {
     case TimeColumn:
-        return (row.flags & HasTime) ? ObjectText::localTimeText(instantOf(row)) : QString();
+        return (row.flags & HasTime) ? ObjectText::localTimeTextMs(instantOf(row)) : QString();
     case TypeColumn:
         return ObjectText::typeText(row.typeId);
     case AddressColumn:
         return QString::number(row.address);
     case ValueColumn:
         return ObjectText::valueText(objectOf(row));
+    case ReceivedColumn: {
+        const qint64 arrival = receivedOf(row);
+        return arrival != 0 ? ObjectText::localTimeTextMs(arrival) : QString();
+    }
+    case StationColumn:
+        return QStringLiteral("%1 / %2").arg(row.linkAddress).arg(row.commonAddress);
     default:
         return QVariant();
     }
@@ -195,6 +214,10 @@ QVariant EventLogModel::headerData(int section, Qt::Orientation orientation, int
         return tr("Address of change");
     case ValueColumn:
         return tr("Value");
+    case ReceivedColumn:
+        return tr("Received");
+    case StationColumn:
+        return tr("Station / CA");
     default:
         return QVariant();
     }

@@ -14,17 +14,26 @@ class QIODevice;
 
 namespace iec101 {
 
-// The rows of the event log, newest first: time, type, address and value of every
-// object it is given, without a limit. Each is kept in 20 octets (the time tag as an
-// instant, type, address, the value's bits, quality, extra, whether it was spontaneous),
-// 240 MB for a week at 20 events a second; a tree view showing them adds 40 octets a
-// row of its own. The texts are made by ObjectText when the view asks for a cell, the
-// same as they would have been on arrival.
+// The rows of the event log, newest first: time tag (to the millisecond), type, address,
+// value, when it arrived at the PC and from which station and common address, for every
+// object it is given, without a limit. Each is kept in 32 octets (the time tag and the
+// arrival as instants, type, address, the value's bits, quality, extra, link and common
+// address, whether it was spontaneous), 390 MB for a week at 20 events a second; a tree
+// view showing them adds 40 octets a row of its own. The texts are made by ObjectText when the view asks for
+// a cell, the same as they would have been on arrival.
 class EventLogModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { TimeColumn, TypeColumn, AddressColumn, ValueColumn, ColumnCount };
+    enum Column {
+        TimeColumn,
+        TypeColumn,
+        AddressColumn,
+        ValueColumn,
+        ReceivedColumn,
+        StationColumn,
+        ColumnCount
+    };
 
     explicit EventLogModel(QObject* parent = nullptr);
 
@@ -36,7 +45,8 @@ public:
 
     // The log as CSV, rows in the order shown: time in ISO 8601 with its offset from UTC
     // (empty without a time tag), type name and number, address, value, quality flags,
-    // spontaneous. False with errorString set when the device cannot take it.
+    // spontaneous, the time it was received (the same format), link address and common
+    // address. False with errorString set when the device cannot take it.
     bool writeCsv(QIODevice* device, QString* errorString) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -49,27 +59,32 @@ private:
     enum ValueType : quint8 { NoValue, BoolValue, IntValue, UIntValue, FloatValue };
     enum RowFlag : quint8 { HasTime = 0x01, Spontaneous = 0x02 };
 
-    // 4-octet alignment keeps it at 20 octets: the instant is split in two parts.
+    // 4-octet alignment keeps it at 32 octets: the instants are split in two parts each.
     struct Row
     {
         quint32 timeLow = 0; // ObjectText::tagInstant() of the time tag, 48 bits
         qint16 timeHigh = 0;
         quint16 extra = 0;
         qint32 address = 0;
-        quint32 value = 0; // the bits of the bool, int, uint or float
+        quint32 value = 0;       // the bits of the bool, int, uint or float
+        quint32 receivedLow = 0; // when it arrived, ms since the epoch, 48 bits
+        qint16 receivedHigh = 0;
+        quint16 linkAddress = 0;
+        quint16 commonAddress = 0;
         quint8 typeId = 0;
         quint8 quality = 0;
         ValueType valueType = NoValue;
         quint8 flags = 0;
     };
-    static_assert(sizeof(Row) == 20, "a row of the log takes 20 octets");
+    static_assert(sizeof(Row) == 32, "a row of the log takes 32 octets");
 
-    // Rows are kept oldest first in blocks of 80 KiB: growing the log never moves a row,
+    // Rows are kept oldest first in blocks of 128 KiB: growing the log never moves a row,
     // and a million rows are 245 allocations.
     static constexpr int kBlockRows = 4096;
 
     static Row packed(const InfoObject& object);
     static qint64 instantOf(const Row& row);
+    static qint64 receivedOf(const Row& row);
     static InfoObject objectOf(const Row& row);
     const Row& stored(int index) const { return blocks[size_t(index / kBlockRows)][index % kBlockRows]; }
     const Row& rowAt(int row) const { return stored(count - 1 - row); }

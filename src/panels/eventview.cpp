@@ -35,6 +35,7 @@ void EventView::makeEventBox()
     eventTree->setRootIsDecorated(false);
     // Every row is one line of text: lets the view skip asking each row for its height.
     eventTree->setUniformRowHeights(true);
+    eventTree->setColumnHidden(EventLogModel::StationColumn, true);
 
     exportLogAction = new QAction(tr("Export CSV..."), eventTree);
     exportLogAction->setObjectName(QStringLiteral("exportLogAction"));
@@ -63,6 +64,11 @@ void EventView::addEvents(const QVector<InfoObject>& objects)
 void EventView::clearEvents()
 {
     eventModel->clear();
+}
+
+void EventView::setStationColumnShown(bool shown)
+{
+    eventTree->setColumnHidden(EventLogModel::StationColumn, !shown);
 }
 
 bool EventView::exportCsv(QIODevice* device, QString* errorString) const

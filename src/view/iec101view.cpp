@@ -24,6 +24,7 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSizePolicy>
+#include <QStackedWidget>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOption>
@@ -112,11 +113,21 @@ struct Iec101View::Private
     void disableConnectBox(bool disable);
     void showSwitchStates(const InfoObject& object);
     void connectEngine();
-    void linkStateChanged(LinkState state);
+    void linkStateChanged(int linkAddress, LinkState state);
     void unsolicitedData(const QVector<InfoObject>& objects);
     void commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
                          const QVector<InfoObject>& answer);
-    void initialDataFinished(bool complete);
+    void initialDataFinished(int linkAddress, bool complete);
+    // The tables of one station and common address, made when first needed.
+    ResponseView* responsesFor(int linkAddress, int commonAddress);
+    ResponseView* responsesFor(const InfoObject& object)
+    {
+        return responsesFor(object.linkAddress, object.commonAddress);
+    }
+    ResponseView* currentResponses() const;
+    void setUpStations(const ProtocolSettings& protocol);
+    void showStationStates();
+    ProtocolSettings protocolSettings() const;
     // Runs call on the engine's thread, after whatever was posted to it before.
     template <typename Call> void onEngine(Call call)
     {
@@ -132,7 +143,30 @@ struct Iec101View::Private
     QTimer* portRefreshTimer = nullptr;
     CommandView* commandView = nullptr;
     EventView* eventView = nullptr;
-    ResponseView* responseView = nullptr;
+    ResponseView* responseView = nullptr; // the first station's tables
+    // With several stations or common addresses, one set of tables each, and a selector over
+    // them; commands from the command panel go to the station and common address selected.
+    struct StationTables
+    {
+        int linkAddress = 0;
+        int commonAddress = 0;
+        ResponseView* responses = nullptr;
+    };
+    QVector<StationTables> stationTables;
+    QComboBox* stationComboBox = nullptr;
+    QStackedWidget* responseStack = nullptr;
+    QMap<int, LinkState> stationStates; // by link address, since Connect
+    QMap<int, bool> initialData;        // stations whose initial data ended, and whether complete
+    QLineEdit* stationsEdit = nullptr;
+    QCheckBox* balancedCheckBox = nullptr;
+    QLineEdit* ownAddressEdit = nullptr;
+    // The station list and mode in force, and as stored (read at construction).
+    QString stationsText;
+    bool balanced = false;
+    int ownAddress = 0;
+    QString registryStationsText;
+    bool registryBalanced = false;
+    int registryOwnAddress = 0;
     QPointer<LineMonitor> monitor;
     QPointer<CommandForm> form;
     QGroupBox* connectBox = nullptr;
@@ -182,11 +216,24 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->eventView->setObjectName(QStringLiteral("eventView"));
     d->responseView = new ResponseView(nullptr);
     d->responseView->setObjectName(QStringLiteral("responseView"));
+    d->responseStack = new QStackedWidget;
+    d->responseStack->setObjectName(QStringLiteral("responseStack"));
+    d->responseStack->addWidget(d->responseView);
+    d->stationComboBox = new QComboBox;
+    d->stationComboBox->setObjectName(QStringLiteral("stationComboBox"));
+    d->stationComboBox->setToolTip(tr("The station and common address whose tables are shown and whose "
+                                      "commands the command panel sends"));
+    d->stationComboBox->hide();
+    connect(d->stationComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
+        if (index >= 0 && index < d->stationTables.size())
+            d->responseStack->setCurrentWidget(d->stationTables.at(index).responses);
+    });
 
     auto* dataLayout = new QVBoxLayout;
-    dataLayout->addWidget(d->responseView);
+    dataLayout->addWidget(d->stationComboBox);
+    dataLayout->addWidget(d->responseStack);
     dataLayout->addWidget(d->eventView);
-    d->responseView->setFixedHeight(525);
+    d->responseStack->setFixedHeight(525);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(d->connectBox, 0, 0, 1, 2);
@@ -240,8 +287,14 @@ Iec101View::~Iec101View()
 void Iec101View::Private::connectEngine()
 {
     // The engine's signals reach the view queued, in the order it emitted them.
-    QObject::connect(engine, &MasterEngine::linkStateChanged, q,
-                     [this](int, LinkState state) { linkStateChanged(state); });
+    QObject::connect(engine, &MasterEngine::linkStateChanged, q, [this](int linkAddress, LinkState state) {
+        stationStates.insert(linkAddress, state);
+        showStationStates();
+        // The line as a whole: the first station's state, or a summary of all.
+        if (stationTables.isEmpty() || linkAddress == stationTables.first().linkAddress ||
+            stationStates.size() > 1)
+            linkStateChanged(linkAddress, state);
+    });
     QObject::connect(engine, &MasterEngine::statusMessage, q, &Iec101View::setStatusBarMessage);
     QObject::connect(engine, &MasterEngine::dataReceived, q,
                      [this](const QVector<InfoObject>& objects) { unsolicitedData(objects); });
@@ -250,7 +303,7 @@ void Iec101View::Private::connectEngine()
         [this](const CommandRequest& request, const CommandOutcome& outcome,
                const QVector<InfoObject>& answer) { commandFinished(request, outcome, answer); });
     QObject::connect(engine, &MasterEngine::initialDataFinished, q,
-                     [this](int, bool complete) { initialDataFinished(complete); });
+                     [this](int linkAddress, bool complete) { initialDataFinished(linkAddress, complete); });
     MasterEngine* target = engine;
     QObject::connect(engine, &MasterEngine::lineFramesReady, q,
                      [this, target](const QVector<LineFrame>& frames, int dropped) {
@@ -302,7 +355,7 @@ bool Iec101View::exportTable(ResponseTable table, const QString& path)
     return CsvExport::toFile(
         path,
         [this, table](QIODevice* device, QString* error) {
-            return d->responseView->exportCsv(panelTable(table), device, error);
+            return d->currentResponses()->exportCsv(panelTable(table), device, error);
         },
         &d->exportError);
 }
@@ -310,7 +363,7 @@ bool Iec101View::exportTable(ResponseTable table, const QString& path)
 bool Iec101View::exportTable(ResponseTable table, QIODevice* device)
 {
     d->exportError.clear();
-    return d->responseView->exportCsv(panelTable(table), device, &d->exportError);
+    return d->currentResponses()->exportCsv(panelTable(table), device, &d->exportError);
 }
 
 QString Iec101View::exportErrorString() const
@@ -387,6 +440,10 @@ void Iec101View::Private::getRegistryValue()
     settings.beginGroup(QStringLiteral("settings"));
     for (int i = 0; i < kSettingCount; ++i)
         registrySettings[i] = settings.value(QString::number(i + 1), kDefaultProtocolSettings[i]).toInt();
+    // Stored before there was a station list: the one station of the six settings.
+    registryStationsText = settings.value(QStringLiteral("stations")).toString();
+    registryBalanced = settings.value(QStringLiteral("mode")).toString() == QLatin1String("balanced");
+    registryOwnAddress = settings.value(QStringLiteral("ownAddress"), 0).toInt();
     settings.endGroup();
     settings.endGroup();
 }
@@ -430,6 +487,29 @@ void Iec101View::Private::makeSettingDialog()
         ++row;
     }
 
+    // Several stations on the line, and balanced mode: beyond the six settings.
+    auto* stationsLabel = new QLabel(Iec101View::tr("Stations (link:CA,CA;...): "));
+    stationsLabel->setObjectName(QStringLiteral("stationsLabel"));
+    stationsEdit = new QLineEdit;
+    stationsEdit->setObjectName(QStringLiteral("stationsEdit"));
+    stationsEdit->setPlaceholderText(Iec101View::tr("one station: the link and common address above"));
+    stationsEdit->setToolTip(
+        Iec101View::tr("Several stations on the line, polled in turn, each with its common "
+                       "addresses: 1:1;2:2;3:3,4. Empty: the one station above."));
+    grid->addWidget(stationsLabel, row, 0);
+    grid->addWidget(stationsEdit, row++, 1);
+    balancedCheckBox = new QCheckBox(Iec101View::tr("Balanced mode (point to point)"));
+    balancedCheckBox->setObjectName(QStringLiteral("balancedCheckBox"));
+    auto* ownAddressLabel = new QLabel(Iec101View::tr("Own link address (balanced): "));
+    ownAddressLabel->setObjectName(QStringLiteral("ownAddressLabel"));
+    ownAddressEdit = new QLineEdit;
+    ownAddressEdit->setObjectName(QStringLiteral("ownAddressEdit"));
+    ownAddressEdit->setPlaceholderText(QStringLiteral("0-65534"));
+    ownAddressEdit->setValidator(new QIntValidator(0, 65534, q));
+    grid->addWidget(balancedCheckBox, row++, 0, 1, 2);
+    grid->addWidget(ownAddressLabel, row, 0);
+    grid->addWidget(ownAddressEdit, row++, 1);
+
     defaultButton = new QPushButton(Iec101View::tr("Default"));
     defaultButton->setObjectName(QStringLiteral("defaultButton"));
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -467,6 +547,8 @@ void Iec101View::connectClicked()
     d->commandView->resetState();
     d->eventView->clearEvents();
     d->responseView->clearResponses();
+    const ProtocolSettings protocol = d->protocolSettings();
+    d->setUpStations(protocol);
 
     SerialParam param = d->serialDialog->serialParam();
     param.portName = d->portComboBox->currentText();
@@ -477,7 +559,6 @@ void Iec101View::connectClicked()
     Q_EMIT doConnect(param, d->lastSettings);
     MasterEngine* engine = d->engine;
     const SerialSettings serial = SerialSettings::fromParam(param);
-    const ProtocolSettings protocol = ProtocolSettings::fromArray(d->lastSettings);
     d->onEngine([engine, serial, protocol] { engine->open(serial, protocol); });
 }
 
@@ -493,13 +574,18 @@ void Iec101View::disconnectClicked()
 
 void Iec101View::sendCommandRequested(Command::CommandType commandType, const QVector<int>& values)
 {
-    d->responseView->clearReady();
+    d->currentResponses()->clearReady();
     Q_EMIT sendCommand(commandType, values);
     CommandRequest request;
     if (!CommandRequest::fromCommand(commandType, values, &request))
         return;
     if (request.typeId == C_CS_NA_1 && d->form)
         request.addMeasuredDelay = d->form->addsDelayToClockSync();
+    const int selected = d->stationComboBox->currentIndex();
+    if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
+        request.linkAddress = d->stationTables.at(selected).linkAddress;
+        request.commonAddress = d->stationTables.at(selected).commonAddress;
+    }
     MasterEngine* engine = d->engine;
     d->onEngine([engine, request] {
         // A command of a type that already waits is dropped: an operator who presses a
@@ -514,6 +600,9 @@ void Iec101View::defaultClicked()
 {
     for (int i = 0; i < kSettingCount; ++i)
         d->lastSettings[i] = d->registrySettings[i];
+    d->stationsText = d->registryStationsText;
+    d->balanced = d->registryBalanced;
+    d->ownAddress = d->registryOwnAddress;
     settingDialogFinished(0);
 }
 
@@ -538,8 +627,41 @@ void Iec101View::updateAvailablePorts()
     d->portComboBox->setCurrentIndex(index);
 }
 
-void Iec101View::Private::linkStateChanged(LinkState state)
+void Iec101View::Private::linkStateChanged(int linkAddress, LinkState state)
 {
+    QSet<int> addresses;
+    for (const StationTables& tables : qAsConst(stationTables))
+        addresses << tables.linkAddress;
+    if (addresses.size() > 1) {
+        // Several stations: the line is closed once (the first station says so), otherwise
+        // the status names those that are not available.
+        if (state == LinkState::Disconnected) {
+            if (linkAddress == stationTables.first().linkAddress)
+                q->linkLayerStateChanged(QStringLiteral("Disconnected"));
+            return;
+        }
+        QStringList notAvailable;
+        bool anyAvailable = false;
+        for (int address : addresses) {
+            const LinkState each = stationStates.value(address, LinkState::Connecting);
+            if (each == LinkState::Available)
+                anyAvailable = true;
+            else
+                notAvailable << QStringLiteral("%1 %2").arg(address).arg(linkStateName(each));
+        }
+        if (!anyAvailable && notAvailable.size() == addresses.size() && state == LinkState::Connecting)
+            return;
+        QString text = waitingForInitialData ? QStringLiteral("Available. Waiting for initial data")
+                                             : QStringLiteral("Available");
+        if (!notAvailable.isEmpty())
+            text = anyAvailable
+                       ? QStringLiteral("%1; station %2").arg(text, notAvailable.join(QStringLiteral(", ")))
+                       : QStringLiteral("Error; station %1").arg(notAvailable.join(QStringLiteral(", ")));
+        q->linkLayerStateChanged(text);
+        if (anyAvailable && !notAvailable.isEmpty())
+            statusLineEdit->setStyleSheet(kYellowStyle);
+        return;
+    }
     switch (state) {
     case LinkState::Available:
         q->linkLayerStateChanged(waitingForInitialData ? QStringLiteral("Available. Waiting for initial data")
@@ -592,7 +714,7 @@ void Iec101View::Private::unsolicitedData(const QVector<InfoObject>& objects)
     for (const InfoObject& object : objects) {
         if (!object.spontaneous) {
             showSwitchStates(object);
-            responseView->updateObject(object, object.address);
+            responsesFor(object)->updateObject(object, object.address);
         }
     }
 }
@@ -626,7 +748,7 @@ void Iec101View::Private::commandFinished(const CommandRequest& request, const C
             if (!ObjectKind::isMonitoring(object.typeId))
                 continue;
             showSwitchStates(object);
-            responseView->updateObject(object, request.objectAddress);
+            responsesFor(object)->updateObject(object, request.objectAddress);
         }
     } else if (panel) {
         q->requestedDataReady(answer, type);
@@ -634,7 +756,7 @@ void Iec101View::Private::commandFinished(const CommandRequest& request, const C
     if (panel)
         q->responseEnded(type);
     else
-        responseView->responseFinished(initialDataCheckBox->isChecked());
+        currentResponses()->responseFinished(initialDataCheckBox->isChecked());
 }
 
 void Iec101View::requestedDataReady(const QVector<InfoObject>& objects, Command::CommandType commandType)
@@ -662,13 +784,13 @@ void Iec101View::responseEnded(Command::CommandType commandType)
         QTimer::singleShot(kReadBackDelayMs, Qt::PreciseTimer, this,
                            [this] { d->commandView->readControlObjectState(); });
     }
-    d->responseView->responseFinished(d->initialDataCheckBox->isChecked());
+    d->currentResponses()->responseFinished(d->initialDataCheckBox->isChecked());
 }
 
 void Iec101View::readResponseReady(const InfoObject& object)
 {
     d->showSwitchStates(object);
-    d->responseView->updateObject(object, 0);
+    d->responsesFor(object)->updateObject(object, 0);
 }
 
 void Iec101View::Private::showSwitchStates(const InfoObject& object)
@@ -682,24 +804,123 @@ void Iec101View::Private::showSwitchStates(const InfoObject& object)
         commandView->checkObjectState(object.address, object.value.toInt());
 }
 
-void Iec101View::Private::initialDataFinished(bool complete)
+void Iec101View::Private::initialDataFinished(int linkAddress, bool complete)
 {
-    // Both interrogations after the link came up have ended for good; with their data the
-    // initial data is complete. Either way the station is now simply available.
+    // Both interrogations after the link came up have ended for good, at every station;
+    // with their data the initial data is complete. Either way the line is now simply
+    // available.
+    initialData.insert(linkAddress, complete);
+    QSet<int> addresses;
+    for (const StationTables& tables : qAsConst(stationTables))
+        addresses << tables.linkAddress;
+    for (int address : addresses) {
+        if (!initialData.contains(address))
+            return;
+    }
     waitingForInitialData = false;
-    initialDataCheckBox->setChecked(complete);
+    initialDataCheckBox->setChecked(
+        std::all_of(initialData.cbegin(), initialData.cend(), [](bool c) { return c; }));
     if (connected)
         q->linkLayerStateChanged(QStringLiteral("Available"));
+}
+
+ResponseView* Iec101View::Private::responsesFor(int linkAddress, int commonAddress)
+{
+    for (const StationTables& tables : qAsConst(stationTables)) {
+        if (tables.linkAddress == linkAddress && tables.commonAddress == commonAddress)
+            return tables.responses;
+    }
+    // One station and common address: all goes to the one set of tables, whatever the
+    // station puts in its common address field.
+    if (stationTables.size() <= 1)
+        return responseView;
+    // An address the list does not have (a station answering under another common
+    // address): tables of its own, so that its data is not mixed with another's.
+    auto* responses = new ResponseView(nullptr);
+    responses->setObjectName(QStringLiteral("responseView_%1_%2").arg(linkAddress).arg(commonAddress));
+    responseStack->addWidget(responses);
+    stationTables.append({linkAddress, commonAddress, responses});
+    showStationStates();
+    return responses;
+}
+
+ResponseView* Iec101View::Private::currentResponses() const
+{
+    const int index = stationComboBox->currentIndex();
+    return index >= 0 && index < stationTables.size() ? stationTables.at(index).responses : responseView;
+}
+
+void Iec101View::Private::setUpStations(const ProtocolSettings& protocol)
+{
+    // The tables of the last connection's other stations go; the first set stays.
+    for (const StationTables& tables : qAsConst(stationTables)) {
+        if (tables.responses != responseView) {
+            responseStack->removeWidget(tables.responses);
+            tables.responses->deleteLater();
+        }
+    }
+    stationTables.clear();
+    stationStates.clear();
+    initialData.clear();
+    for (const Station& station : protocol.stationList()) {
+        for (int ca : station.commonAddresses) {
+            ResponseView* responses = responseView;
+            if (!stationTables.isEmpty()) {
+                responses = new ResponseView(nullptr);
+                responses->setObjectName(
+                    QStringLiteral("responseView_%1_%2").arg(station.linkAddress).arg(ca));
+                responseStack->addWidget(responses);
+            }
+            stationTables.append({station.linkAddress, ca, responses});
+        }
+        if (protocol.mode == LinkMode::Balanced)
+            break;
+    }
+    responseStack->setCurrentWidget(responseView);
+    showStationStates();
+    stationComboBox->setCurrentIndex(0);
+    const bool several = stationTables.size() > 1;
+    stationComboBox->setVisible(several);
+    eventView->setStationColumnShown(several);
+}
+
+void Iec101View::Private::showStationStates()
+{
+    const QSignalBlocker quiet(stationComboBox);
+    const int selected = stationComboBox->currentIndex();
+    stationComboBox->clear();
+    for (const StationTables& tables : qAsConst(stationTables)) {
+        stationComboBox->addItem(
+            QStringLiteral("Station %1, CA %2: %3")
+                .arg(tables.linkAddress)
+                .arg(tables.commonAddress)
+                .arg(linkStateName(stationStates.value(tables.linkAddress, LinkState::Connecting))));
+    }
+    stationComboBox->setCurrentIndex(std::max(0, std::min(selected, stationComboBox->count() - 1)));
+}
+
+ProtocolSettings Iec101View::Private::protocolSettings() const
+{
+    ProtocolSettings protocol = ProtocolSettings::fromArray(lastSettings);
+    ProtocolSettings::parseStations(stationsText, &protocol.stations);
+    protocol.mode = balanced ? LinkMode::Balanced : LinkMode::Unbalanced;
+    protocol.ownLinkAddress = ownAddress;
+    return protocol;
 }
 
 void Iec101View::interrogationResponseReady(const QVector<InfoObject>& objects)
 {
     if (objects.isEmpty())
         return;
-    // The local/remote switch counts wherever the station puts it in its answer.
-    for (const InfoObject& object : objects)
+    // The local/remote switch counts wherever the station puts it in its answer. Each
+    // station and common address loads its own tables.
+    QMap<QPair<int, int>, QVector<InfoObject>> perStation;
+    for (const InfoObject& object : objects) {
         d->showSwitchStates(object);
-    d->responseView->updateObjects(objects);
+        perStation[qMakePair(object.linkAddress, object.commonAddress)].append(object);
+    }
+    for (auto it = perStation.cbegin(); it != perStation.cend(); ++it)
+        d->responsesFor(it.key().first, it.key().second)->updateObjects(it.value());
 }
 
 void Iec101View::settingDialogFinished(int result)
@@ -709,16 +930,32 @@ void Iec101View::settingDialogFinished(int result)
     if (result != 0) {
         for (int i = 0; i < kSettingCount; ++i)
             d->lastSettings[i] = edits[i]->text().toInt();
+        // A station list that does not read is not taken; the operator hears why.
+        QVector<Station> stations;
+        QString problem;
+        if (ProtocolSettings::parseStations(d->stationsEdit->text(), &stations, &problem))
+            d->stationsText = ProtocolSettings::stationsText(stations);
+        else
+            Q_EMIT setStatusBarMessage(tr("Station list not taken: %1").arg(problem));
+        d->balanced = d->balancedCheckBox->isChecked();
+        d->ownAddress = d->ownAddressEdit->text().toInt();
         d->settings.beginGroup(objectName());
         d->settings.beginGroup(QStringLiteral("settings"));
         for (int i = 0; i < kSettingCount; ++i)
             d->settings.setValue(QString::number(i + 1), d->lastSettings[i]);
+        d->settings.setValue(QStringLiteral("stations"), d->stationsText);
+        d->settings.setValue(QStringLiteral("mode"),
+                             d->balanced ? QStringLiteral("balanced") : QStringLiteral("unbalanced"));
+        d->settings.setValue(QStringLiteral("ownAddress"), d->ownAddress);
         d->settings.endGroup();
         d->settings.endGroup();
-    } else {
-        for (int i = 0; i < kSettingCount; ++i)
-            edits[i]->setText(QStringLiteral("%1").arg(d->lastSettings[i]));
+        return;
     }
+    for (int i = 0; i < kSettingCount; ++i)
+        edits[i]->setText(QStringLiteral("%1").arg(d->lastSettings[i]));
+    d->stationsEdit->setText(d->stationsText);
+    d->balancedCheckBox->setChecked(d->balanced);
+    d->ownAddressEdit->setText(QString::number(d->ownAddress));
 }
 
 } // namespace iec101

@@ -11,6 +11,7 @@
 
 #include "scratchsettings.h"
 #include "slavesimline.h"
+#include "stationsline.h"
 #include "viewdriver.h"
 
 namespace ioa = slavesim::ioa;
@@ -81,6 +82,7 @@ private Q_SLOTS:
     void disconnectShowsNotice();
     void stationBehindSerialToEthernetConverter();
     void switchReportedLastStillSetsTheMode();
+    void threeStationsOnOneLine();
 
 private:
     ScratchSettings scratch{QStringLiteral("tst_session")};
@@ -248,7 +250,12 @@ void TestSession::spontaneousEventReachesLogAndTable()
                               kAnswerTimeout);
     // A CP24 tag, completed with the master's date and hour.
     QCOMPARE(events->index(0, 1).data().toString(), "M_SP_TA_1 (2)");
-    const QDateTime tagged = QDateTime::fromString(events->index(0, 0).data().toString(), Qt::TextDate);
+    // To the millisecond, the time tag's resolution.
+    QString shown = events->index(0, 0).data().toString();
+    QVERIFY2(QRegularExpression(QStringLiteral(" \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ")).match(shown).hasMatch(),
+             qPrintable(shown));
+    const QDateTime tagged = QDateTime::fromString(
+        shown.replace(QRegularExpression(QStringLiteral("\\.\\d\\d\\d")), QString()), Qt::TextDate);
     QVERIFY2(qAbs(tagged.secsTo(QDateTime::currentDateTime())) < 120, qPrintable(tagged.toString()));
 }
 
@@ -322,6 +329,56 @@ void TestSession::switchReportedLastStillSetsTheMode()
     QTest::qWait(500);
     QCOMPARE(events->rowCount(), 1);
     QCOMPARE(events->index(0, 2).data().toString(), QString::number(ioa::kFirstSinglePoint));
+}
+
+// Three stations on one line: a selector over the tables shows each station's own data,
+// the log names the station of each event, and the command panel's commands go to the
+// station selected.
+void TestSession::threeStationsOnOneLine()
+{
+    QVector<slavesim::Config> configs;
+    for (int n = 1; n <= 3; ++n) {
+        slavesim::Config config;
+        config.linkAddress = n;
+        config.commonAddress = 10 + n;
+        configs << config;
+    }
+    StationsLine stations(configs);
+    QVERIFY2(stations.start(), qPrintable(stations.errorString()));
+    stations.station(2).setPointValue(ioa::kFirstSinglePoint, 1);
+    ViewDriver view;
+    QVERIFY(view.connectTo(stations));
+
+    auto* selector = view.widget<QComboBox>("stationComboBox");
+    QVERIFY(selector->isVisible());
+    QCOMPARE(selector->count(), 3);
+    QCOMPARE(selector->itemText(1), QStringLiteral("Station 2, CA 12: available"));
+    // Each station's tables, filled by its own interrogation.
+    auto* stack = view.widget<QStackedWidget>("responseStack");
+    for (int n = 0; n < 3; ++n) {
+        selector->setCurrentIndex(n);
+        auto* singles = stack->currentWidget()->findChild<QTableView*>(QStringLiteral("singleView"));
+        QVERIFY(singles->model()->rowCount() > 0);
+        QCOMPARE(singles->model()->index(0, 1).data().toString(),
+                 n == 2 ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+
+    const QAbstractItemModel* events = view.widget<QTreeView>("eventTree")->model();
+    QVERIFY(!view.widget<QTreeView>("eventTree")->isColumnHidden(5));
+    stations.station(1).injectSinglePoint(ioa::kFirstSinglePoint, true);
+    QTRY_COMPARE_WITH_TIMEOUT(events->rowCount(), 1, kAnswerTimeout);
+    QCOMPARE(events->index(0, 5).data().toString(), QStringLiteral("2 / 12"));
+
+    // A read from the command panel goes to the station selected, and only there.
+    selector->setCurrentIndex(2);
+    for (int n = 0; n < 3; ++n)
+        stations.station(n).clearReceived();
+    view.widget<QLineEdit>("readAddressEdit")->setText(QString::number(ioa::kFirstMeasured));
+    view.widget<QPushButton>("readSendButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(stations.station(2).received(C_RD_NA_1).size(), 1, kAnswerTimeout);
+    QCOMPARE(stations.station(2).received(C_RD_NA_1).first().commonAddress, 13);
+    QCOMPARE(stations.station(0).received(C_RD_NA_1).size() + stations.station(1).received(C_RD_NA_1).size(),
+             0);
 }
 
 QTEST_MAIN(TestSession)

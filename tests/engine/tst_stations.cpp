@@ -5,6 +5,7 @@
 #include <iec60870_common.h>
 
 #include "enginefixture.h"
+#include "ft12.h"
 #include "masterengine.h"
 #include "stationsline.h"
 
@@ -29,20 +30,28 @@ QVector<slavesim::Config> threeStations()
     return configs;
 }
 
-// Link address and type of every user-data frame the master sent, from the octets on the line.
-QVector<QPair<int, int>> userDataSent(const QByteArray& octets, int linkAddressSize = 2)
+// The frames in the octets the master sent.
+QVector<Ft12::Frame> framesSent(const QByteArray& octets, int linkAddressSize = 2)
 {
-    QVector<QPair<int, int>> frames;
-    for (int i = 0; i + 6 + linkAddressSize < octets.size(); ++i) {
-        if (quint8(octets[i]) != 0x68 || octets[i + 1] != octets[i + 2] || quint8(octets[i + 3]) != 0x68)
-            continue;
-        int address = 0;
-        for (int k = 0; k < linkAddressSize; ++k)
-            address |= quint8(octets[i + 5 + k]) << (8 * k);
-        frames.append({address, quint8(octets[i + 5 + linkAddressSize])});
-        i += 4 + quint8(octets[i + 1]) + 1;
+    QVector<Ft12::Frame> frames;
+    Ft12::Reassembler reassembler(linkAddressSize);
+    for (const QByteArray& frame : reassembler.feed(octets)) {
+        const Ft12::Parsed parsed = Ft12::parse(frame, linkAddressSize);
+        if (parsed.ok())
+            frames << parsed.frame;
     }
     return frames;
+}
+
+// Link address and type of every user-data frame the master sent.
+QVector<QPair<int, int>> userDataSent(const QByteArray& octets)
+{
+    QVector<QPair<int, int>> sent;
+    for (const Ft12::Frame& frame : framesSent(octets)) {
+        if (frame.kind == Ft12::Kind::Variable && !frame.userData.isEmpty())
+            sent.append({frame.linkAddress, quint8(frame.userData.at(0))});
+    }
+    return sent;
 }
 
 struct Line
@@ -72,6 +81,8 @@ private Q_SLOTS:
     void commandsReachOnlyTheStationAddressed();
     void silentStationDoesNotStopTheOthers();
     void burstDoesNotStarveTheOthers();
+    void severalCommonAddressesBehindOneStation();
+    void balancedMode();
 };
 
 void TestStations::eachStationUnderItsOwnAddresses()
@@ -185,6 +196,93 @@ void TestStations::burstDoesNotStarveTheOthers()
     }
     // One poll each in turn: the third station's event is among the first few.
     QVERIFY2(position >= 0 && position < 10, qPrintable(QString::number(position)));
+}
+
+// One link address answering for three common addresses (a bay controller each): each is
+// interrogated on its own at link-up, the global address asks all three at once, and a
+// command goes to the common address it names.
+void TestStations::severalCommonAddressesBehindOneStation()
+{
+    slavesim::Config config;
+    config.linkAddress = 5;
+    config.commonAddress = 21;
+    config.extraCommonAddresses = {22, 23};
+    StationsLine line({config});
+    QVERIFY2(line.start(), qPrintable(line.errorString()));
+    EngineFixture engine;
+    engine.openTyped(line.serialSettings(), line.settings());
+    QTRY_VERIFY_WITH_TIMEOUT(engine.initialDataFinished, kLong);
+    QVERIFY(engine.initialDataComplete);
+    QSet<int> interrogated;
+    for (const EngineFixture::Finished& done : qAsConst(engine.finished)) {
+        if (done.request.typeId != C_IC_NA_1)
+            continue;
+        interrogated << done.request.commonAddress;
+        QVERIFY(!done.answer.isEmpty());
+        for (const InfoObject& object : done.answer)
+            QCOMPARE(object.commonAddress, done.request.commonAddress);
+    }
+    QCOMPARE(interrogated, (QSet<int>{21, 22, 23}));
+
+    CommandRequest global = CommandRequest::interrogation();
+    global.commonAddress = 0xffff;
+    const auto all = engine.waitForOutcome(engine.send(global), kLong);
+    QVERIFY(all);
+    QCOMPARE(int(all->outcome.result), int(Result::Terminated));
+    QSet<int> answered;
+    for (const InfoObject& object : all->answer)
+        answered << object.commonAddress;
+    QCOMPARE(answered, (QSet<int>{21, 22, 23}));
+
+    line.station(0).clearReceived();
+    CommandRequest command = CommandRequest::doubleCommand(ioa::kDoubleCommandBase + 1, 2);
+    command.commonAddress = 22;
+    const auto done = engine.waitForOutcome(engine.send(command), kLong);
+    QVERIFY(done);
+    QCOMPARE(int(done->outcome.result), int(Result::Terminated));
+    QCOMPARE(line.station(0).received(C_DC_NA_1).value(0).commonAddress, 22);
+}
+
+// Balanced mode, point to point: the station sends its events without being polled;
+// commands and clock syncs go out and are answered as in unbalanced mode.
+void TestStations::balancedMode()
+{
+    slavesim::Config config;
+    config.balanced = true;
+    config.linkAddress = 1;
+    config.masterLinkAddress = 0;
+    StationsLine line({config});
+    QVERIFY2(line.start(), qPrintable(line.errorString()));
+    ProtocolSettings settings = line.settings();
+    settings.mode = LinkMode::Balanced;
+    settings.ownLinkAddress = 0;
+    EngineFixture engine;
+    engine.openTyped(line.serialSettings(), settings);
+    QTRY_VERIFY_WITH_TIMEOUT(engine.initialDataFinished, kLong);
+    QVERIFY(engine.initialDataComplete);
+
+    for (int i = 0; i < 5; ++i)
+        line.station(0).injectMeasured(ioa::kFirstMeasured, float(i), false);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.unsolicited.size(), 5, kLong);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(engine.unsolicited.at(i).value.toFloat(), float(i));
+
+    const auto command = engine.waitForOutcome(
+        engine.send(CommandRequest::singleCommand(ioa::kFirstSingleCommand, true)), kLong);
+    QVERIFY(command);
+    QCOMPARE(int(command->outcome.result), int(Result::Terminated));
+    const auto sync = engine.waitForOutcome(engine.send(CommandRequest::clockSync()), kLong);
+    QVERIFY(sync);
+    QCOMPARE(int(sync->outcome.result), int(Result::Confirmed));
+    QCOMPARE(line.station(0).received(C_CS_NA_1).size(), 1);
+    // No requests for class 1 or class 2 data in balanced mode: the master never polls.
+    const QVector<Ft12::Frame> sent = framesSent(line.bus()->masterBytes());
+    QVERIFY(!sent.isEmpty());
+    for (const Ft12::Frame& frame : sent) {
+        const int function = frame.control & 0x0f;
+        QVERIFY2(!(frame.control & 0x40) || (function != 10 && function != 11),
+                 qPrintable(QString::number(frame.control, 16)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStations)

@@ -8,6 +8,7 @@
 #include <iec60870_common.h>
 
 #include "eventview.h"
+#include "objecttext.h"
 
 using namespace iec101;
 
@@ -30,13 +31,14 @@ QVariant stamp(const QDateTime& fields)
     return QVariant::fromValue<qulonglong>(fields.toMSecsSinceEpoch());
 }
 
-// The headers, then each row from the top, cells joined by "|".
-QStringList shown(const QAbstractItemModel* model)
+// The headers, then each row from the top, cells joined by "|": the first four columns
+// (time tag, type, address, value), or as many as asked for.
+QStringList shown(const QAbstractItemModel* model, int columns = 4)
 {
     QStringList lines;
     for (int r = -1; r < model->rowCount(); ++r) {
         QStringList cells;
-        for (int c = 0; c < model->columnCount(); ++c)
+        for (int c = 0; c < std::min(columns, model->columnCount()); ++c)
             cells << (r < 0 ? model->headerData(c, Qt::Horizontal) : model->index(r, c).data()).toString();
         lines << cells.join('|');
     }
@@ -55,6 +57,7 @@ private Q_SLOTS:
     void rowTexts();
     void rowsNewestFirstAndClear();
     void exportsAsShown();
+    void arrivalAndStation();
 };
 
 void TestEventView::rowTexts_data()
@@ -66,11 +69,11 @@ void TestEventView::rowTexts_data()
     timed.timestamp = stamp(QDateTime(QDate(2024, 12, 6), QTime(6, 30, 39, 500), Qt::UTC));
     timed.spontaneous = true;
     QTest::newRow("time tag as the slave's fields, no zone")
-        << timed << "Fri Dec 6 06:30:39 2024|M_SP_TB_1 (30)|1001|1";
+        << timed << "Fri Dec 6 06:30:39.500 2024|M_SP_TB_1 (30)|1001|1";
     InfoObject protection = object(38, 7001, 2, InfoObject::ElapsedTimeInvalid, 120);
     protection.timestamp = stamp(QDateTime(QDate(2025, 7, 1), QTime(23, 59, 59, 999), Qt::UTC));
     QTest::newRow("protection event: state, elapsed time and EI")
-        << protection << "Tue Jul 1 23:59:59 2025|M_EP_TD_1 (38)|7001|2 (120 ms) [EI]";
+        << protection << "Tue Jul 1 23:59:59.999 2025|M_EP_TD_1 (38)|7001|2 (120 ms) [EI]";
     QTest::newRow("double point with its flags, no time tag")
         << object(3, 2001, 2, InfoObject::Invalid | InfoObject::NotTopical)
         << "|M_DP_NA_1 (3)|2001|2 [IV NT]";
@@ -133,12 +136,45 @@ void TestEventView::exportsAsShown()
     QString error;
     QVERIFY(view.exportCsv(&buffer, &error));
     // Newest first, the value without its flags, a comma in a text quoted.
-    QCOMPARE(buffer.data(), QByteArray("Time,Type,Type ID,Address,Value,Quality,Spontaneous\r\n"
-                                       ",M_ME_NC_1,13,4001,0.1,OV,false\r\n"
-                                       ",M_EI_NA_1,70,0,\"remote reset, after parameter change\",,false\r\n"
-                                       ",M_DP_NA_1,3,2001,2,IV NT,false\r\n"
-                                       "2024-12-06T06:30:39.500+00:00,M_SP_TB_1,30,1001,1,,true\r\n"));
+    QCOMPARE(
+        buffer.data(),
+        QByteArray(
+            "Time,Type,Type ID,Address,Value,Quality,Spontaneous,Received,Link address,Common address\r\n"
+            ",M_ME_NC_1,13,4001,0.1,OV,false,,0,0\r\n"
+            ",M_EI_NA_1,70,0,\"remote reset, after parameter change\",,false,,0,0\r\n"
+            ",M_DP_NA_1,3,2001,2,IV NT,false,,0,0\r\n"
+            "2024-12-06T06:30:39.500+00:00,M_SP_TB_1,30,1001,1,,true,,0,0\r\n"));
     QVERIFY(error.isEmpty());
+}
+
+// Every row says when it reached the PC, tagged or not, and where it came from: two trips
+// 4 ms apart read apart in both columns.
+void TestEventView::arrivalAndStation()
+{
+    EventView view;
+    const QDateTime arrival(QDate(2026, 12, 6), QTime(9, 30, 47, 591), Qt::UTC);
+    QVector<InfoObject> trips;
+    for (int i = 0; i < 2; ++i) {
+        InfoObject trip = object(31, 196609, 1 + i);
+        trip.timestamp = stamp(QDateTime(QDate(2026, 12, 6), QTime(9, 30, 47, 500 + 4 * i), Qt::UTC));
+        trip.receivedMs = arrival.toMSecsSinceEpoch() + 4 * i;
+        trip.linkAddress = 3;
+        trip.commonAddress = 14;
+        trips << trip;
+    }
+    view.addEvents(trips);
+    const QStringList rows = shown(view.findChild<QTreeView*>("eventTree")->model(), 6);
+    QCOMPARE(rows.first(), QStringLiteral("Time|Type|Address of change|Value|Received|Station / CA"));
+    const QString received = ObjectText::localTimeTextMs(arrival.toMSecsSinceEpoch());
+    QCOMPARE(rows.at(1), QStringLiteral("Sun Dec 6 09:30:47.504 2026|M_DP_TB_1 (31)|196609|2|%1|3 / 14")
+                             .arg(ObjectText::localTimeTextMs(arrival.toMSecsSinceEpoch() + 4)));
+    QCOMPARE(rows.at(2),
+             QStringLiteral("Sun Dec 6 09:30:47.500 2026|M_DP_TB_1 (31)|196609|1|%1|3 / 14").arg(received));
+    // The station column shows only with several stations on the line.
+    auto* tree = view.findChild<QTreeView*>("eventTree");
+    QVERIFY(tree->isColumnHidden(5));
+    view.setStationColumnShown(true);
+    QVERIFY(!tree->isColumnHidden(5));
 }
 
 QTEST_MAIN(TestEventView)

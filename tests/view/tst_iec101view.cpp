@@ -145,7 +145,8 @@ void TestIec101View::exportFromContextMenu_data()
     QTest::addColumn<QString>("file"); // in a scratch folder
     QTest::addColumn<QByteArray>("written");
     QTest::addColumn<QString>("notice");
-    const QByteArray log("Time,Type,Type ID,Address,Value,Quality,Spontaneous\r\n");
+    const QByteArray log(
+        "Time,Type,Type ID,Address,Value,Quality,Spontaneous,Received,Link address,Common address\r\n");
     const QByteArray table("Address,Value,Quality\r\n");
     QTest::newRow("event log") << QByteArray("exportLogAction") << "log.csv" << log << "";
     QTest::newRow("Single table") << QByteArray("singleExportAction") << "single.csv" << table << "";

@@ -1,6 +1,7 @@
 #include "commandhandler.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -120,10 +121,17 @@ void CommandHandler::handle(CS101_ASDU asdu)
     if (commandMode == CommandMode::Silent) {
         return;
     }
-    if (r.commonAddress != config.commonAddress) {
+    // The global address asks every common address the station has at once (interrogations).
+    const bool global = r.commonAddress == (config.sizeOfCA == 1 ? 0xff : 0xffff);
+    const bool ownAddress =
+        r.commonAddress == config.commonAddress || config.extraCommonAddresses.contains(r.commonAddress);
+    if (!ownAddress && !(global && (type == C_IC_NA_1 || type == C_CI_NA_1))) {
         outbox.answer(asdu, CS101_COT_UNKNOWN_CA, true);
         return;
     }
+    // Answers go out under the common address they were asked with.
+    outbox.useCommonAddress(global ? -1 : r.commonAddress);
+    const auto ownAgain = qScopeGuard([this] { outbox.useCommonAddress(-1); });
     const bool deactivation = r.cot == CS101_COT_DEACTIVATION && canDeactivate(type);
     if (r.cot != CS101_COT_ACTIVATION && !(type == C_RD_NA_1 && r.cot == CS101_COT_REQUEST) &&
         !deactivation) {
@@ -193,6 +201,14 @@ void CommandHandler::sendPoints(Kind kind, int group, int cot)
     }
 }
 
+QVector<int> CommandHandler::commonAddressesAsked(CS101_ASDU asdu) const
+{
+    const int ca = CS101_ASDU_getCA(asdu);
+    if (ca != (config.sizeOfCA == 1 ? 0xff : 0xffff))
+        return {ca};
+    return QVector<int>{config.commonAddress} + config.extraCommonAddresses;
+}
+
 void CommandHandler::interrogation(CS101_ASDU asdu, int qoi)
 {
     if (commandMode == CommandMode::Negative || isRefused(0) || qoi < CS101_COT_INTERROGATED_BY_STATION ||
@@ -203,8 +219,11 @@ void CommandHandler::interrogation(CS101_ASDU asdu, int qoi)
     outbox.answer(asdu, CS101_COT_ACTIVATION_CON, false);
     lastInterrogationAsdus = 0;
     const int group = qoi - CS101_COT_INTERROGATED_BY_STATION; // 0 = station
-    for (Kind kind : {Kind::Single, Kind::Double, Kind::Measured, Kind::Step, Kind::Bitstring}) {
-        sendPoints(kind, group, qoi); // the cause equals the qualifier (20 + group)
+    for (int ca : commonAddressesAsked(asdu)) {
+        outbox.useCommonAddress(ca);
+        for (Kind kind : {Kind::Single, Kind::Double, Kind::Measured, Kind::Step, Kind::Bitstring}) {
+            sendPoints(kind, group, qoi); // the cause equals the qualifier (20 + group)
+        }
     }
     if (terminations) {
         outbox.answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
@@ -222,7 +241,10 @@ void CommandHandler::counterInterrogation(CS101_ASDU asdu, int qcc)
     lastInterrogationAsdus = 0;
     points.advanceCounterSequence();
     const int group = request == 5 ? 0 : request;
-    sendPoints(Kind::Counter, group, CS101_COT_REQUESTED_BY_GENERAL_COUNTER + group);
+    for (int ca : commonAddressesAsked(asdu)) {
+        outbox.useCommonAddress(ca);
+        sendPoints(Kind::Counter, group, CS101_COT_REQUESTED_BY_GENERAL_COUNTER + group);
+    }
     if (terminations) {
         outbox.answer(asdu, CS101_COT_ACTIVATION_TERMINATION, false);
     }

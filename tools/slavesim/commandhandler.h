@@ -39,6 +39,8 @@ private:
     ReceivedAsdu record(CS101_ASDU asdu);
     bool isRefused(int address) const;
     void sendPoints(Kind kind, int group, int cot);
+    // The common addresses an interrogation asks for: its own, or all for the global one.
+    QVector<int> commonAddressesAsked(CS101_ASDU asdu) const;
     void interrogation(CS101_ASDU asdu, int qoi);
     void counterInterrogation(CS101_ASDU asdu, int qcc);
     void read(CS101_ASDU asdu, int address);

@@ -11,8 +11,9 @@ AsduPtr Outbox::newAsdu(int cot) const
     if (!slave) {
         return AsduPtr();
     }
+    const int ca = currentCommonAddress < 0 ? config.commonAddress : currentCommonAddress;
     return AsduPtr(CS101_ASDU_create(CS101_Slave_getAppLayerParameters(slave), false,
-                                     CS101_CauseOfTransmission(cot), 0, config.commonAddress, false, false));
+                                     CS101_CauseOfTransmission(cot), 0, ca, false, false));
 }
 
 void Outbox::send(CS101_ASDU asdu)

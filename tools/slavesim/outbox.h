@@ -26,8 +26,11 @@ public:
     void setSlave(CS101_Slave librarySlave) { slave = librarySlave; }
     bool isOpen() const { return slave != nullptr; }
 
-    // An empty ASDU of the station's common address; null while the line is closed.
+    // An empty ASDU of the common address in use (the station's first, unless an answer for
+    // another one is being built); null while the line is closed.
     AsduPtr newAsdu(int cot) const;
+    // The common address the next ASDUs carry; negative: the station's first again.
+    void useCommonAddress(int commonAddress) { currentCommonAddress = commonAddress; }
     void send(CS101_ASDU asdu);
     void sendPeriodic(CS101_ASDU asdu);
     // Sends a received ASDU back with the cause (and P/N) of the answer.
@@ -44,6 +47,7 @@ private:
     const Config& config;
     const SlaveSim::LogHandler& log;
     CS101_Slave slave = nullptr;
+    int currentCommonAddress = -1;
 };
 
 } // namespace slavesim

@@ -109,14 +109,20 @@ bool SlaveSim::Impl::openLine()
     al.sizeOfCA = config.sizeOfCA;
     al.sizeOfIOA = config.sizeOfIOA;
     al.maxSizeOfASDU = config.maxAsduSize;
-    slave = CS101_Slave_createEx(port, &ll, &al, IEC60870_LINK_LAYER_UNBALANCED, kClassQueueSize,
-                                 kClassQueueSize);
+    slave = CS101_Slave_createEx(
+        port, &ll, &al, config.balanced ? IEC60870_LINK_LAYER_BALANCED : IEC60870_LINK_LAYER_UNBALANCED,
+        kClassQueueSize, kClassQueueSize);
     if (!slave) {
         error = QStringLiteral("cannot create the CS101 slave");
         closeLine();
         return false;
     }
     CS101_Slave_setLinkLayerAddress(slave, config.linkAddress);
+    if (config.balanced) {
+        // The controlled station of a point-to-point link: DIR clear, the master's address known.
+        CS101_Slave_setLinkLayerAddressOtherStation(slave, config.masterLinkAddress);
+        CS101_Slave_setDIR(slave, false);
+    }
     // Every ASDU goes through one handler so that the station, not the library, decides what
     // (if anything) is answered.
     CS101_Slave_setASDUHandler(slave, &Impl::asduHandler, this);

@@ -63,6 +63,14 @@ struct Config
     int linkAddress = 1;
     int linkAddressLength = 2; // octets, 1 or 2
     int commonAddress = 1;
+    // Further common addresses the station answers for (a bay controller per address): each
+    // is interrogated on its own, or all of them through the global address; events go out
+    // under the first.
+    QVector<int> extraCommonAddresses;
+    // Balanced mode (point to point): the station sends its events without being polled;
+    // masterLinkAddress is the link address of the master it talks to.
+    bool balanced = false;
+    int masterLinkAddress = 0;
     int sizeOfCA = 2;
     int sizeOfIOA = 3;
     int sizeOfCOT = 2;

@@ -105,7 +105,7 @@ ProtocolSettings StationsLine::settings() const
     for (const slavesim::Config& config : configs) {
         Station station;
         station.linkAddress = config.linkAddress;
-        station.commonAddresses = {config.commonAddress};
+        station.commonAddresses = QVector<int>{config.commonAddress} + config.extraCommonAddresses;
         settings.stations.append(station);
     }
     return settings;

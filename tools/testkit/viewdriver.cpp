@@ -13,6 +13,7 @@
 
 #include "iec101view.h"
 #include "slavesimline.h"
+#include "stationsline.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ void ViewDriver::exportCsv(const char* actionName, const QString& path)
     exportFile.clear();
 }
 
-void ViewDriver::applySettings(const QStringList& values)
+void ViewDriver::applySettings(const QStringList& values, const QString& stations, bool balanced)
 {
     widget<QPushButton>("settingsButton")->click();
     auto* dialog = widget<QDialog>("settingDialog");
@@ -76,6 +77,8 @@ void ViewDriver::applySettings(const QStringList& values)
             qInfo("%s: typed \"%s\", the field kept \"%s\"", kSettingEdits[i], qPrintable(values.at(i)),
                   qPrintable(edit->text()));
     }
+    widget<QLineEdit>("stationsEdit")->setText(stations);
+    widget<QCheckBox>("balancedCheckBox")->setChecked(balanced);
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
 }
 
@@ -128,15 +131,30 @@ bool ViewDriver::waitForPort(const QString& name, int timeoutMs)
 bool ViewDriver::connectTo(const SlaveSimLine& line, int timeoutMs)
 {
     applySettings(line.settingTexts());
-    const QByteArray port = line.masterPort().toLocal8Bit();
+    return connectToPort(line.masterPort(), timeoutMs);
+}
+
+bool ViewDriver::connectTo(const StationsLine& line, int timeoutMs)
+{
+    const iec101::ProtocolSettings settings = line.settings();
+    QStringList six;
+    for (int value : settings.toArray())
+        six << QString::number(value);
+    applySettings(six, iec101::ProtocolSettings::stationsText(settings.stations));
+    return connectToPort(line.masterPort(), timeoutMs);
+}
+
+bool ViewDriver::connectToPort(const QString& masterPort, int timeoutMs)
+{
+    const QByteArray port = masterPort.toLocal8Bit();
     QByteArray extra = qgetenv("IEC101_EXTRA_PORTS");
     if (!extra.split(':').contains(port))
         qputenv("IEC101_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
     // The list refreshes every 2 s; ask for it now instead of waiting.
     QMetaObject::invokeMethod(operatedView, "updateAvailablePorts");
-    if (!waitForPort(line.masterPort(), 5000))
+    if (!waitForPort(masterPort, 5000))
         return false;
-    choosePort(line.masterPort());
+    choosePort(masterPort);
     clickConnect();
     return QTest::qWaitFor([this] { return initialDataReady() && status() == QLatin1String("Available"); },
                            timeoutMs);

@@ -17,6 +17,7 @@
 #include <memory>
 
 class SlaveSimLine;
+class StationsLine;
 
 namespace iec101 {
 class Iec101View;
@@ -41,8 +42,9 @@ public:
         return found;
     }
 
-    // Opens the settings dialog, types the six values into its fields and presses Ok.
-    void applySettings(const QStringList& values);
+    // Opens the settings dialog, types the six values into its fields, the station list
+    // ("1:11;2:12", empty for the one station of the six) and the mode, and presses Ok.
+    void applySettings(const QStringList& values, const QString& stations = QString(), bool balanced = false);
     // Selects a port by name; a name not in the list is added first, as if the list
     // had offered it when it was last refreshed. An empty name empties the list.
     void choosePort(const QString& name);
@@ -59,6 +61,8 @@ public:
     // does for virtual ports), chooses it and connects; true once the initial data is in
     // and the status reads "Available".
     bool connectTo(const SlaveSimLine& line, int timeoutMs = 30000);
+    // The same for several stations on one line, the station list typed as well.
+    bool connectTo(const StationsLine& line, int timeoutMs = 30000);
 
     // Waits until the list of ports offers this one (it is refreshed every 2 s).
     bool waitForPort(const QString& name, int timeoutMs);
@@ -69,6 +73,7 @@ public:
 
 private:
     void answerNotice();
+    bool connectToPort(const QString& port, int timeoutMs);
 
     std::unique_ptr<iec101::Iec101View> ownView;
     QWidget* operatedView;
