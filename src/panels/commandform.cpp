@@ -319,16 +319,15 @@ void CommandForm::typeChanged()
     const Qualifier qualifier = qualifierOf(plain);
     const bool hasQualifier = qualifier.name != nullptr;
     qualifierSpinBox->setEnabled(hasQualifier);
-    if (hasQualifier) {
-        const bool sameKind =
-            qualifierLabel->text() == QStringLiteral("&%1:").arg(QLatin1String(qualifier.name));
+    // A qualifier of the same kind (QU of a single, then of a double command) keeps its
+    // value; another kind starts from its default.
+    const QString kind = QLatin1String(qualifier.name);
+    if (hasQualifier && kind != qualifierKind) {
         qualifierSpinBox->setRange(qualifier.min, qualifier.max);
-        if (!sameKind)
-            qualifierSpinBox->setValue(qualifier.fallback);
-        qualifierLabel->setText(QStringLiteral("&%1:").arg(QLatin1String(qualifier.name)));
-    } else {
-        qualifierLabel->setText(tr("&Qualifier:"));
+        qualifierSpinBox->setValue(qualifier.fallback);
     }
+    qualifierKind = kind;
+    qualifierLabel->setText(hasQualifier ? QStringLiteral("&%1:").arg(kind) : tr("&Qualifier:"));
     qualifierHint->setText(QLatin1String(qualifier.hint));
     const bool selectable = CommandEncoder::hasSelect(plain);
     executionComboBox->setEnabled(selectable);

@@ -110,6 +110,7 @@ private:
     QSpinBox* testIntervalSpinBox = nullptr;
     QTimer* testTimer = nullptr;
 
+    QString qualifierKind; // QU, QL, QRP, KPA, QPA: what the spin box holds now
     QSet<quint64> ownIds;
     quint64 testId = 0; // the periodic test command in flight
     quint64 nextId = 0;
