@@ -35,7 +35,7 @@ namespace {
 constexpr int kQuietRoundsToStop = 2;
 constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
-constexpr int kBalancedTickMs = 20;
+constexpr int kShortestTickMs = 20;
 
 // Control field bits of a frame from the station (secondary).
 constexpr quint8 kPrm = 0x40;
@@ -174,8 +174,15 @@ struct MasterEngine::Private
     qint64 now() const { return clock.elapsed(); }
     bool balanced() const { return protocol.mode == LinkMode::Balanced; }
     // In balanced mode the station sends when it likes and waits for our acknowledgement:
-    // the line is read far more often than a poll would be needed.
-    int tickInterval() const { return balanced() ? std::min(tuning.tickMs, kBalancedTickMs) : tuning.tickMs; }
+    // the line is read far more often than a poll would be needed. With several stations
+    // the ticks come as often as each station would be polled alone, so that each of them
+    // is asked about as often as a single one is.
+    int tickInterval() const
+    {
+        if (balanced())
+            return std::min(tuning.tickMs, kShortestTickMs);
+        return std::max(std::min(tuning.tickMs, kShortestTickMs), tuning.tickMs / std::max(1, int(stations.size())));
+    }
     StationState* stationOf(int linkAddress);
     const StationState* stationOf(int linkAddress) const;
     int firstLinkAddress() const
