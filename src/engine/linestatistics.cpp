@@ -58,11 +58,11 @@ void LineStatistics::add(const LineFrame& frame, const FrameSummary& summary)
             if (summary.functionCode == 0) {
                 ++linkResets;
                 // After a reset the first frame with FCV carries FCB 1.
-                lastFcb = 0;
+                lastFcb.insert(summary.linkAddress, 0);
             } else if (summary.fcv) {
-                if (lastFcb == int(summary.fcb))
+                if (lastFcb.value(summary.linkAddress, -1) == int(summary.fcb))
                     ++repeats;
-                lastFcb = int(summary.fcb);
+                lastFcb.insert(summary.linkAddress, int(summary.fcb));
             }
         }
     } else {

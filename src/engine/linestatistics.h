@@ -1,6 +1,7 @@
 #ifndef IEC101_LINESTATISTICS_H
 #define IEC101_LINESTATISTICS_H
 
+#include <QHash>
 #include <QString>
 
 #include <deque>
@@ -55,7 +56,9 @@ private:
     int baudRate = 0;
     int bitsPerOctet = 11;
     bool awaitingAnswer = false;
-    int lastFcb = -1;                                // FCB of the last primary frame with FCV; -1 unknown
+    // FCB of the last primary frame with FCV to each station (by link address): each
+    // station's frame count bit toggles on its own.
+    QHash<int, int> lastFcb;
     std::deque<std::pair<qint64, int>> recentOctets; // (time, octets) of the last seconds
     qint64 firstFrameUs = -1;
     int progressType = 0; // type id of the pending command, 0 = none

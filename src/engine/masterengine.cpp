@@ -35,6 +35,7 @@ namespace {
 constexpr int kQuietRoundsToStop = 2;
 constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
+constexpr int kShortestTickMs = 20;
 
 // Control field bits of a frame from the station (secondary).
 constexpr quint8 kPrm = 0x40;
@@ -177,6 +178,16 @@ struct MasterEngine::Private
 
     qint64 now() const { return clock.elapsed(); }
     bool balanced() const { return protocol.mode == LinkMode::Balanced; }
+    // In balanced mode the station sends when it likes and waits for our acknowledgement:
+    // the line is read far more often than a poll would be needed. With several stations
+    // the ticks come as often as each station would be polled alone, so that each of them
+    // is asked about as often as a single one is.
+    int tickInterval() const
+    {
+        if (balanced())
+            return std::min(tuning.tickMs, kShortestTickMs);
+        return std::max(std::min(tuning.tickMs, kShortestTickMs), tuning.tickMs / std::max(1, int(stations.size())));
+    }
     StationState* stationOf(int linkAddress);
     const StationState* stationOf(int linkAddress) const;
     int firstLinkAddress() const
@@ -1272,7 +1283,7 @@ void MasterEngine::setTuning(const EngineTuning& tuning)
     d->tuning.drainBudgetMs = std::max(0, tuning.drainBudgetMs);
     d->tuning.quietPollMs = std::max(0, tuning.quietPollMs);
     if (d->tickTimer->isActive())
-        d->tickTimer->start(d->tuning.tickMs);
+        d->tickTimer->start(d->tickInterval());
 }
 
 void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& protocol)
@@ -1346,7 +1357,7 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     if (!d->portOpen && d->port.available())
         Q_EMIT statusMessage(
             QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
-    d->tickTimer->start(d->tuning.tickMs);
+    d->tickTimer->start(d->tickInterval());
 }
 
 void MasterEngine::close()
@@ -1432,8 +1443,8 @@ void MasterEngine::tick()
     // A tick that runs longer than the interval (a slow line busy with long frames) is
     // kept on account, and one tick is skipped per interval of it, so that ticks do not
     // pile up behind a busy line.
-    if (d->tuning.drainBudgetMs > 0 && d->tickOverrunMs >= d->tuning.tickMs) {
-        d->tickOverrunMs -= d->tuning.tickMs;
+    if (d->tuning.drainBudgetMs > 0 && d->tickOverrunMs >= d->tickInterval()) {
+        d->tickOverrunMs -= d->tickInterval();
         return;
     }
     if (!d->port.available()) {
@@ -1454,7 +1465,7 @@ void MasterEngine::tick()
     QElapsedTimer spent;
     spent.start();
     d->runLine();
-    d->tickOverrunMs = std::max<qint64>(0, d->tickOverrunMs + spent.elapsed() - d->tuning.tickMs);
+    d->tickOverrunMs = std::max<qint64>(0, d->tickOverrunMs + spent.elapsed() - d->tickInterval());
     Q_EMIT polled();
 }
 

@@ -154,6 +154,7 @@ struct Iec101View::Private
     };
     QVector<StationTables> stationTables;
     QComboBox* stationComboBox = nullptr;
+    QCheckBox* allStationsCheckBox = nullptr;
     QStackedWidget* responseStack = nullptr;
     QMap<int, LinkState> stationStates; // by link address, since Connect
     QMap<int, bool> initialData;        // stations whose initial data ended, and whether complete
@@ -229,8 +230,16 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
             d->responseStack->setCurrentWidget(d->stationTables.at(index).responses);
     });
 
+    // Interrogations and clock syncs to every station and common address in turn.
+    d->allStationsCheckBox = new QCheckBox(tr("Interrogations and clock syncs to all stations"));
+    d->allStationsCheckBox->setObjectName(QStringLiteral("allStationsCheckBox"));
+    d->allStationsCheckBox->hide();
+    auto* stationRow = new QHBoxLayout;
+    stationRow->addWidget(d->stationComboBox, 1);
+    stationRow->addWidget(d->allStationsCheckBox);
+
     auto* dataLayout = new QVBoxLayout;
-    dataLayout->addWidget(d->stationComboBox);
+    dataLayout->addLayout(stationRow);
     dataLayout->addWidget(d->responseStack);
     dataLayout->addWidget(d->eventView);
     d->responseStack->setFixedHeight(525);
@@ -582,17 +591,37 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
     if (request.typeId == C_CS_NA_1 && d->form)
         request.addMeasuredDelay = d->form->addsDelayToClockSync();
     const int selected = d->stationComboBox->currentIndex();
-    if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
-        request.linkAddress = d->stationTables.at(selected).linkAddress;
-        request.commonAddress = d->stationTables.at(selected).commonAddress;
+    QVector<CommandRequest> requests{request};
+    const bool toAll = d->allStationsCheckBox->isChecked() && !request.broadcast &&
+                       (request.isInterrogation() || request.typeId == C_CS_NA_1);
+    if (d->stationTables.size() > 1 && toAll) {
+        requests.clear();
+        for (const Private::StationTables& tables : qAsConst(d->stationTables)) {
+            CommandRequest each = request;
+            each.linkAddress = tables.linkAddress;
+            each.commonAddress = tables.commonAddress;
+            requests << each;
+        }
+    } else if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
+        requests.first().linkAddress = d->stationTables.at(selected).linkAddress;
+        requests.first().commonAddress = d->stationTables.at(selected).commonAddress;
     }
     MasterEngine* engine = d->engine;
-    d->onEngine([engine, request] {
+    if (requests.size() > 1) {
+        // One after another, each station and common address in turn.
+        d->onEngine([engine, requests] {
+            for (const CommandRequest& each : requests)
+                engine->send(each);
+        });
+        return;
+    }
+    const CommandRequest single = requests.first();
+    d->onEngine([engine, single] {
         // A command of a type that already waits is dropped: an operator who presses a
         // button again while the first press waits gets one command, not two.
-        if (engine->isCommandPending() && engine->isQueued(request.typeId))
+        if (engine->isCommandPending() && engine->isQueued(single.typeId))
             return;
-        engine->send(request);
+        engine->send(single);
     });
 }
 
@@ -881,6 +910,7 @@ void Iec101View::Private::setUpStations(const ProtocolSettings& protocol)
     stationComboBox->setCurrentIndex(0);
     const bool several = stationTables.size() > 1;
     stationComboBox->setVisible(several);
+    allStationsCheckBox->setVisible(several);
     eventView->setStationColumnShown(several);
 }
 

@@ -39,6 +39,7 @@ class TestLineStatistics : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void countsOnACutLine();
+    void repeatsCountedPerStation();
     void rateAndUtilisation_data();
     void rateAndUtilisation();
     void interrogationProgress();
@@ -87,6 +88,29 @@ void TestLineStatistics::countsOnACutLine()
     LineStatistics negative;
     addAll(negative, f.lineFrames, beforeCommand);
     QCOMPARE(negative.negativeConfirmations, 1ULL);
+}
+
+// On a line with several stations each station's frame count bit toggles on its own:
+// polls that go round the stations in turn are no repeats, a poll sent again to the same
+// station with the same bit is one.
+void TestLineStatistics::repeatsCountedPerStation()
+{
+    LineStatistics statistics;
+    const int fcvFcb = 0x30; // FCV and FCB set
+    const int request = 0x40 | 11;
+    qint64 t = 0;
+    for (int station : {1, 2, 3})
+        statistics.add(
+            frameAt(t += 1000, true, FrameBuilder::fixed(request | fcvFcb, station)),
+            FrameSummary::parse(FrameBuilder::fixed(request | fcvFcb, station), FrameSummary::Layout()));
+    for (int station : {1, 2, 3})
+        statistics.add(
+            frameAt(t += 1000, true, FrameBuilder::fixed(request | 0x10, station)),
+            FrameSummary::parse(FrameBuilder::fixed(request | 0x10, station), FrameSummary::Layout()));
+    QCOMPARE(statistics.repeats, 0ULL);
+    statistics.add(frameAt(t += 1000, true, FrameBuilder::fixed(request | 0x10, 2)),
+                   FrameSummary::parse(FrameBuilder::fixed(request | 0x10, 2), FrameSummary::Layout()));
+    QCOMPARE(statistics.repeats, 1ULL);
 }
 
 void TestLineStatistics::rateAndUtilisation_data()

@@ -130,6 +130,13 @@ int main(int argc, char* argv[])
         "busy-after", "Seconds after start at which the station answers \"busy\" (with --busy-for).", "s");
     const QCommandLineOption busyForOpt("busy-for", "How long it answers \"busy\" (with --busy-after).",
                                         "ms");
+    const QCommandLineOption extraCaOpt(
+        "extra-ca", "A further common address the station answers for. Repeatable.", "addr");
+    const QCommandLineOption balancedOpt("balanced",
+                                         "Balanced mode (point to point): events go out unpolled.");
+    const QCommandLineOption masterAddressOpt("master-address", "Balanced mode: the master's link address.",
+                                              "addr", "0");
+    parser.addOptions({extraCaOpt, balancedOpt, masterAddressOpt});
     parser.addOptions({portOpt,    baudOpt,      dataBitsOpt, parityOpt, stopBitsOpt,
                        linkOpt,    linkSizeOpt,  caOpt,       caSizeOpt, ioaSizeOpt,
                        cotSizeOpt, localOpt,     remoteOpt,   rateOpt,   extraOpt,
@@ -172,6 +179,15 @@ int main(int argc, char* argv[])
         refusedOk = refusedOk && toInt(entry, 0, 0xFFFFFF, address);
         refused.append(address);
     }
+    bool extraCaOk = true;
+    for (const QString& entry : parser.values(extraCaOpt)) {
+        int ca = 0;
+        extraCaOk = extraCaOk && toInt(entry, 0, config.sizeOfCA == 1 ? 255 : 65535, ca);
+        config.extraCommonAddresses.append(ca);
+    }
+    config.balanced = parser.isSet(balancedOpt);
+    extraCaOk = extraCaOk && toInt(parser.value(masterAddressOpt), 0,
+                                   config.linkAddressLength == 1 ? 255 : 65535, config.masterLinkAddress);
     bool cyclicOk = false;
     config.cyclicRate = parser.value(cyclicOpt).toDouble(&cyclicOk);
     config.terminations = !parser.isSet(noTerminationOpt);
@@ -184,7 +200,7 @@ int main(int argc, char* argv[])
         busyOk = busyOk && busyAfterS >= 0.0 && busyAfterS <= 86400.0 &&
                  toInt(parser.value(busyForOpt), 1, 86400000, busyForMs);
     }
-    if (!valid || !qualityOk || !refusedOk || !cyclicOk || config.cyclicRate < 0 || !busyOk ||
+    if (!valid || !qualityOk || !refusedOk || !extraCaOk || !cyclicOk || config.cyclicRate < 0 || !busyOk ||
         (profile != "basic" && profile != "field") || !formats.contains(measured)) {
         std::fprintf(stderr, "Invalid or missing options; see --help.\n");
         return 2;
