@@ -260,7 +260,13 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->form->hide();
     d->form->installEventFilter(this);
     connect(d->form, &CommandForm::statusMessage, this, &Iec101View::setStatusBarMessage);
-    connect(d->form, &CommandForm::sendRequested, this, [this](const CommandRequest& request) {
+    connect(d->form, &CommandForm::sendRequested, this, [this](CommandRequest request) {
+        // Like the command panel's, to the station and common address selected.
+        const int selected = d->stationComboBox->currentIndex();
+        if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
+            request.linkAddress = d->stationTables.at(selected).linkAddress;
+            request.commonAddress = d->stationTables.at(selected).commonAddress;
+        }
         MasterEngine* engine = d->engine;
         d->onEngine([engine, request] { engine->send(request); });
     });
