@@ -1285,9 +1285,11 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     const int openError = errno;
     // Without a reason the operator would only see a link that never comes up. A port
     // that does not exist at all is reported as gone at the first tick instead.
-    if (!d->portOpen && d->port.available())
+    if (!d->portOpen && d->port.available()) {
+        Q_EMIT portFailed(d->port.path(), openFailure(openError));
         Q_EMIT statusMessage(
             QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
+    }
     d->tickTimer->start(d->tickInterval());
 }
 
