@@ -21,6 +21,7 @@
 
 #include "asdudecoder.h"
 #include "commandencoder.h"
+#include "ft12.h"
 #include "lineframebuffer.h"
 #include "metatypes.h"
 #include "objectkind.h"
@@ -186,7 +187,8 @@ struct MasterEngine::Private
     {
         if (balanced())
             return std::min(tuning.tickMs, kShortestTickMs);
-        return std::max(std::min(tuning.tickMs, kShortestTickMs), tuning.tickMs / std::max(1, int(stations.size())));
+        return std::max(std::min(tuning.tickMs, kShortestTickMs),
+                        tuning.tickMs / std::max(1, int(stations.size())));
     }
     StationState* stationOf(int linkAddress);
     const StationState* stationOf(int linkAddress) const;
@@ -303,26 +305,12 @@ void MasterEngine::Private::rawFrameHandler(void* parameter, uint8_t* msg, int m
 
 void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent)
 {
-    // The control field of a fixed (10 C A.. CS 16) or variable (68 L L 68 C A.. ...) frame,
-    // and the link address after it.
-    int control = -1;
-    int at = -1;
-    if (octets[0] == 0x10 && size >= 2) {
-        control = octets[1];
-        at = 2;
-    } else if (octets[0] == 0x68 && size >= 5) {
-        control = octets[4];
-        at = 5;
-    }
-    int address = -1;
-    const int addressSize = protocol.linkAddressOctets();
-    if (at > 0 && size >= at + addressSize) {
-        address = 0;
-        for (int i = 0; i < addressSize; ++i)
-            address |= int(octets[at + i]) << (8 * i);
-    }
-    if (!sent)
-        lastTrafficMs = now();
+    // Only frames that add up count: a damaged octet on a noisy line must not read as a
+    // station saying "busy".
+    const Ft12::Parsed parsed = Ft12::parse(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(octets), size), protocol.linkAddressOctets());
+    const bool framed = parsed.ok() && parsed.frame.kind != Ft12::Kind::SingleCharacter;
+    const int control = framed ? parsed.frame.control : -1;
     if (sent) {
         const int function = control >= 0 && (control & kPrm) ? control & kFunctionMask : -1;
         lastSentUserData = function == kFunctionUserDataConfirmed;
@@ -330,20 +318,21 @@ void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent
             broadcastGone = true;
         return;
     }
+    lastTrafficMs = now();
     ++round.received;
     // A single character (E5) is a plain acknowledgement or "no data".
     if (control < 0 || (control & kPrm))
         return;
     if (control & kAcd)
         round.acd = true;
-    if (octets[0] == 0x68)
+    if (parsed.frame.kind == Ft12::Kind::Variable)
         round.userData = true;
     // "Busy": the data flow control bit, or the function that refuses a frame because
     // the station's buffers are full. The library's link layer stays busy for good
     // after one; the engine recovers around it.
     if ((control & kDfc) || (control & kFunctionMask) == kFunctionBusy) {
         busyDetected = true;
-        busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : address;
+        busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : parsed.frame.linkAddress;
         if (pending && lastSentUserData && pending->request.linkAddress == busyAddress)
             pending->resendOnRecovery = true;
     }
@@ -1354,9 +1343,11 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     const int openError = errno;
     // Without a reason the operator would only see a link that never comes up. A port
     // that does not exist at all is reported as gone at the first tick instead.
-    if (!d->portOpen && d->port.available())
+    if (!d->portOpen && d->port.available()) {
+        Q_EMIT portFailed(d->port.path(), openFailure(openError));
         Q_EMIT statusMessage(
             QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
+    }
     d->tickTimer->start(d->tickInterval());
 }
 
