@@ -604,13 +604,7 @@ void TestMasterCli::stationBusyForGood()
 // in turn, and a read of one named by its link address; every record says where it is from.
 void TestMasterCli::severalStations()
 {
-    QVector<slavesim::Config> configs;
-    for (int n = 1; n <= 3; ++n) {
-        slavesim::Config config;
-        config.linkAddress = n;
-        config.commonAddress = 10 + n;
-        configs << config;
-    }
+    const QVector<slavesim::Config> configs = StationsLine::numbered(3, 10);
     StationsLine line(configs);
     QVERIFY2(line.start(), qPrintable(line.errorString()));
     MasterRun run({"--port", line.masterPort(), "--parity", "N", "--station", "1:11", "--station", "2:12",
