@@ -124,7 +124,7 @@ int main(int argc, char* argv[])
     if (kase == QLatin1String("model"))
         measureModel(rows);
     else if (kase == QLatin1String("after"))
-        measure<EventView>("EventView (after: own model, 20-octet rows, texts on demand)", rows);
+        measure<EventView>("EventView (after: own model, 32-octet rows, texts on demand)", rows);
     else if (kase == QLatin1String("before"))
         measure<EventViewBefore>("EventViewBefore (before: QStandardItemModel, reversing proxy)", rows);
     else {

@@ -105,14 +105,7 @@ int main(int argc, char** argv)
     std::printf("%d stations at %d baud; one poll cycle (each station asked once, no data): %.1f ms\n\n",
                 kStations, kBaud, cycleMs);
     {
-        QVector<slavesim::Config> configs;
-        for (int n = 1; n <= kStations; ++n) {
-            slavesim::Config config;
-            config.linkAddress = n;
-            config.commonAddress = n;
-            configs << config;
-        }
-        StationsLine line(configs);
+        StationsLine line(StationsLine::numbered(kStations));
         if (!line.start(kBaud)) {
             std::fprintf(stderr, "%s\n", qPrintable(line.errorString()));
             return 1;

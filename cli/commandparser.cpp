@@ -9,14 +9,27 @@
 
 #include <iec60870_common.h>
 
+#include "commandencoder.h"
 #include "objecttext.h"
 
 namespace iec101 {
 
 namespace {
 
-// Where a number of the command goes in the request.
-enum class Field { ObjectAddress, OnOff, State, Qualifier, LinkAddress, CommonAddress };
+// Where a number of the command goes in the request. Number takes a decimal fraction
+// (its range is the type's, checked by the encoder), Direction the words lower and higher,
+// Bits 32 bits, best written in hex; the others whole numbers.
+enum class Field {
+    ObjectAddress,
+    OnOff,
+    State,
+    Qualifier,
+    LinkAddress,
+    CommonAddress,
+    Number,
+    Direction,
+    Bits
+};
 
 // Stands for the largest object address the configured size holds.
 constexpr qint64 kObjectAddressMax = -1;
@@ -33,8 +46,16 @@ struct Parameter
     qint64 fallback = 0;
 };
 
-// Words that stand alone and switch something of the request on.
-enum Switch : unsigned { NoSwitch = 0, SelectSwitch = 1, BroadcastSwitch = 2 };
+// Words that stand alone and switch something of the request on. TimeSwitch also admits
+// time=ISO8601.
+enum Switch : unsigned {
+    NoSwitch = 0,
+    SelectSwitch = 1,
+    BroadcastSwitch = 2,
+    SelectOnlySwitch = 4,
+    TimeSwitch = 8,
+    DelaySwitch = 16,
+};
 
 struct SwitchWord
 {
@@ -48,9 +69,21 @@ const SwitchWord kSwitchWords[] = {
      [](CommandRequest& request) {
          request.execution = CommandRequest::Execution::SelectBeforeExecute;
      }},
+    {SelectOnlySwitch, "select-only",
+     [](CommandRequest& request) {
+         request.execution = CommandRequest::Execution::SelectOnly;
+     }},
     {BroadcastSwitch, "broadcast",
      [](CommandRequest& request) {
          request.broadcast = true;
+     }},
+    // Stamped as the frame is built; the word only says so.
+    {TimeSwitch, "time",
+     [](CommandRequest&) {
+     }},
+    {DelaySwitch, "delay",
+     [](CommandRequest& request) {
+         request.addMeasuredDelay = true;
      }},
 };
 
@@ -66,6 +99,14 @@ struct Syntax
 
 const Parameter kAddress{"IOA", "IOA", Field::ObjectAddress, 0, kObjectAddressMax};
 const Parameter kQu{"qu", "qu=N", Field::Qualifier, 0, 31, 0};
+const Parameter kQl{"ql", "ql=N", Field::Qualifier, 0, 127, 0};
+const Parameter kKpa{"kpa", "kpa=1", Field::Qualifier, 1, 63, 1};
+const Parameter kOnOff{"state", "0|1", Field::OnOff, 0, 1};
+const Parameter kState{"state", "1|2", Field::State, 1, 2};
+const Parameter kDirection{"direction", "lower|higher", Field::Direction, 1, 2};
+const Parameter kValue{"VALUE", "VALUE", Field::Number, 0, 0};
+const Parameter kBits{"bits", "0xHHHHHHHH", Field::Bits, 0, 0xffffffffLL};
+constexpr unsigned kSelectable = SelectSwitch | SelectOnlySwitch;
 
 const std::vector<Syntax>& syntaxTable()
 {
@@ -73,14 +114,35 @@ const std::vector<Syntax>& syntaxTable()
         {C_IC_NA_1, {}, {{"qoi", "qoi=20", Field::Qualifier, 0, 255, 20}}},
         {C_CI_NA_1, {}, {{"qcc", "qcc=5", Field::Qualifier, 0, 255, 5}}},
         {C_RD_NA_1, {kAddress}, {}},
-        {C_CS_NA_1, {}, {}, BroadcastSwitch},
-        {C_SC_NA_1, {kAddress, {"state", "0|1", Field::OnOff, 0, 1}}, {kQu}, SelectSwitch},
-        {C_DC_NA_1, {kAddress, {"state", "1|2", Field::State, 1, 2}}, {kQu}, SelectSwitch},
+        {C_CS_NA_1, {}, {}, BroadcastSwitch | DelaySwitch},
+        {C_SC_NA_1, {kAddress, kOnOff}, {kQu}, kSelectable},
+        {C_DC_NA_1, {kAddress, kState}, {kQu}, kSelectable},
+        {C_RC_NA_1, {kAddress, kDirection}, {kQu}, kSelectable},
+        {C_SE_NA_1, {kAddress, kValue}, {kQl}, kSelectable},
+        {C_SE_NB_1, {kAddress, kValue}, {kQl}, kSelectable},
+        {C_SE_NC_1, {kAddress, kValue}, {kQl}, kSelectable},
+        {C_BO_NA_1, {kAddress, kBits}, {}},
+        {C_SC_TA_1, {kAddress, kOnOff}, {kQu}, kSelectable | TimeSwitch},
+        {C_DC_TA_1, {kAddress, kState}, {kQu}, kSelectable | TimeSwitch},
+        {C_RC_TA_1, {kAddress, kDirection}, {kQu}, kSelectable | TimeSwitch},
+        {C_SE_TA_1, {kAddress, kValue}, {kQl}, kSelectable | TimeSwitch},
+        {C_SE_TB_1, {kAddress, kValue}, {kQl}, kSelectable | TimeSwitch},
+        {C_SE_TC_1, {kAddress, kValue}, {kQl}, kSelectable | TimeSwitch},
+        {C_BO_TA_1, {kAddress, kBits}, {}, TimeSwitch},
+        {C_TS_NA_1, {}, {}},
+        {C_RP_NA_1, {}, {{"qrp", "qrp=1", Field::Qualifier, 1, 255, 1}}},
+        {C_CD_NA_1, {}, {}},
+        {P_ME_NA_1, {kAddress, kValue}, {kKpa}},
+        {P_ME_NB_1, {kAddress, kValue}, {kKpa}},
+        {P_ME_NC_1, {kAddress, kValue}, {kKpa}},
+        {P_AC_NA_1, {kAddress}, {{"qpa", "qpa=2", Field::Qualifier, 1, 255, 2}}},
     };
     return table;
 }
 
 const QLatin1String kWait("wait");
+const QLatin1String kDeactivate("deactivate");
+const QLatin1String kTime("time");
 // What a timer holds, rounded down to whole days: 24 days.
 constexpr double kMaxWaitSeconds = 24 * 86400;
 
@@ -94,7 +156,14 @@ void apply(Field field, qint64 value, CommandRequest& request)
         request.value = value != 0;
         break;
     case Field::State:
+    case Field::Direction:
         request.value = int(value);
+        break;
+    case Field::Bits:
+        request.value = uint(value);
+        break;
+    case Field::Number:
+        request.value = double(value);
         break;
     case Field::Qualifier:
         request.qualifier = int(value);
@@ -125,7 +194,13 @@ QString usageOf(const Syntax& syntax)
     for (const Parameter& parameter : syntax.positional)
         parts << QLatin1String(parameter.usage);
     for (const SwitchWord& word : kSwitchWords) {
-        if (syntax.switches & word.flag)
+        if (!(syntax.switches & word.flag) || word.flag == SelectOnlySwitch)
+            continue;
+        if (word.flag == SelectSwitch && (syntax.switches & SelectOnlySwitch))
+            parts << QStringLiteral("[select|select-only]");
+        else if (word.flag == TimeSwitch)
+            parts << QStringLiteral("[time|time=ISO8601]");
+        else
             parts << QStringLiteral("[%1]").arg(QLatin1String(word.word));
     }
     for (const Parameter& parameter : syntax.named)
@@ -151,6 +226,57 @@ QString rangeText(qint64 min, qint64 max)
     if (max == min + 1)
         return QStringLiteral("%1 or %2").arg(min).arg(max);
     return QStringLiteral("%1..%2").arg(min).arg(max);
+}
+
+// A time as ISO 8601; without an offset it is local time.
+QDateTime readTime(const QString& text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid())
+        time = QDateTime::fromString(text, Qt::ISODate);
+    return time;
+}
+
+const Syntax* syntaxOf(const QString& name)
+{
+    const std::vector<Syntax>& table = syntaxTable();
+    const auto syntax = std::find_if(table.cbegin(), table.cend(), [&name](const Syntax& entry) {
+        return ObjectText::typeName(entry.typeId).compare(name, Qt::CaseInsensitive) == 0;
+    });
+    return syntax == table.cend() ? nullptr : &*syntax;
+}
+
+const char kDeactivateUsage[] = "deactivate IOA [type=NAME] [la=N] [ca=N]";
+
+// A deactivation copies the select-only of the same object earlier in the run, so that it
+// carries what was selected; one without such a select names its type and carries that
+// type's plainest value.
+bool resolveDeactivation(ScriptStep* step, const QVector<ScriptStep>& before, QString* error)
+{
+    CommandRequest& request = step->request;
+    if (step->kind != ScriptStep::Kind::Command ||
+        request.execution != CommandRequest::Execution::Deactivate || request.typeId != 0)
+        return true;
+    for (auto it = before.crbegin(); it != before.crend(); ++it) {
+        const CommandRequest& earlier = it->request;
+        if (it->kind == ScriptStep::Kind::Command &&
+            earlier.execution == CommandRequest::Execution::SelectOnly &&
+            earlier.objectAddress == request.objectAddress) {
+            CommandRequest cancel = earlier;
+            cancel.execution = CommandRequest::Execution::Deactivate;
+            cancel.timeTag = QDateTime();
+            if (request.linkAddress != CommandRequest::kOwnAddress)
+                cancel.linkAddress = request.linkAddress;
+            if (request.commonAddress != CommandRequest::kOwnAddress)
+                cancel.commonAddress = request.commonAddress;
+            request = cancel;
+            return true;
+        }
+    }
+    *error = QStringLiteral("no select-only of object %1 before it: name its type with type= (%2)")
+                 .arg(request.objectAddress)
+                 .arg(QLatin1String(kDeactivateUsage));
+    return false;
 }
 
 // The text without its comment, as words.
@@ -192,15 +318,16 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
         return true;
     }
 
+    if (name.compare(kDeactivate, Qt::CaseInsensitive) == 0)
+        return parseDeactivation(words, step, error);
+
     const std::vector<Syntax>& table = syntaxTable();
-    const auto syntax = std::find_if(table.cbegin(), table.cend(), [&name](const Syntax& entry) {
-        return ObjectText::typeName(entry.typeId).compare(name, Qt::CaseInsensitive) == 0;
-    });
-    if (syntax == table.cend()) {
+    const Syntax* syntax = syntaxOf(name);
+    if (!syntax) {
         QStringList known;
         for (const Syntax& entry : table)
             known << ObjectText::typeName(entry.typeId);
-        known << kWait;
+        known << kWait << kDeactivate;
         *error =
             QStringLiteral("unknown command \"%1\" (known: %2)").arg(name, known.join(QStringLiteral(", ")));
         return false;
@@ -222,11 +349,30 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
     for (int i = 1; i < words.size(); ++i) {
         const QString& word = words.at(i);
         const auto readInto = [&](const Parameter& parameter, const QString& token) {
+            if (parameter.field == Field::Number) {
+                // Its range is the type's: the encoder checks it below.
+                bool ok = false;
+                const double number = token.toDouble(&ok);
+                if (!ok || !std::isfinite(number))
+                    return fail(QStringLiteral("VALUE must be a number, not \"%1\"").arg(token));
+                request.value = number;
+                return true;
+            }
+            if (parameter.field == Field::Direction) {
+                const bool lower = token.compare(QLatin1String("lower"), Qt::CaseInsensitive) == 0;
+                if (!lower && token.compare(QLatin1String("higher"), Qt::CaseInsensitive) != 0)
+                    return fail(QStringLiteral("direction must be lower or higher, not \"%1\"").arg(token));
+                apply(parameter.field, lower ? IEC60870_STEP_LOWER : IEC60870_STEP_HIGHER, request);
+                return true;
+            }
             const qint64 max = parameter.max == kObjectAddressMax ? objectAddressMax : parameter.max;
             qint64 value = 0;
             if (!readNumber(token, &value) || value < parameter.min || value > max) {
+                const QString range = parameter.field == Field::Bits
+                                          ? QStringLiteral("0x00000000..0xFFFFFFFF")
+                                          : rangeText(parameter.min, max);
                 return fail(QStringLiteral("%1 must be %2, not \"%3\"")
-                                .arg(QLatin1String(parameter.name), rangeText(parameter.min, max), token));
+                                .arg(QLatin1String(parameter.name), range, token));
             }
             apply(parameter.field, value, request);
             return true;
@@ -238,6 +384,16 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
             if (namesSeen.contains(key))
                 return fail(QStringLiteral("%1= given twice").arg(key));
             namesSeen << key;
+            if (key == kTime && (syntax->switches & TimeSwitch)) {
+                if (switchesSeen & TimeSwitch)
+                    return fail(QStringLiteral("\"time\" given twice"));
+                switchesSeen |= TimeSwitch;
+                request.timeTag = readTime(word.mid(equals + 1));
+                if (!request.timeTag.isValid())
+                    return fail(QStringLiteral("time must be ISO 8601 (2026-12-06T09:30:00.000Z), not \"%1\"")
+                                    .arg(word.mid(equals + 1)));
+                continue;
+            }
             if (key == QLatin1String(kLinkAddress.name) &&
                 word.mid(equals + 1).compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
                 if (!toAllStations(syntax->typeId))
@@ -266,6 +422,9 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
         if (switchWord != std::cend(kSwitchWords)) {
             if (switchesSeen & switchWord->flag)
                 return fail(QStringLiteral("\"%1\" given twice").arg(QLatin1String(switchWord->word)));
+            if ((switchWord->flag | switchesSeen) & SelectSwitch &&
+                (switchWord->flag | switchesSeen) & SelectOnlySwitch)
+                return fail(QStringLiteral("select and select-only exclude each other"));
             switchesSeen |= switchWord->flag;
             switchWord->apply(request);
             continue;
@@ -277,6 +436,84 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
     }
     if (positional < syntax->positional.size())
         return fail(QStringLiteral("missing %1").arg(QLatin1String(syntax->positional[positional].usage)));
+    // Values the type cannot carry (a normalized 1.5, a scaled 1e6) are refused here too.
+    const QString problem = CommandEncoder::validate(request);
+    if (!problem.isEmpty())
+        return fail(problem);
+    *step = result;
+    return true;
+}
+
+bool CommandParser::parseDeactivation(const QStringList& words, ScriptStep* step, QString* error) const
+{
+    const QString usage = QLatin1String(kDeactivateUsage);
+    const auto fail = [&](const QString& what) {
+        *error = QStringLiteral("%1 (%2)").arg(what, usage);
+        return false;
+    };
+    ScriptStep result;
+    result.text = words.join(QLatin1Char(' '));
+    CommandRequest& request = result.request;
+    request.execution = CommandRequest::Execution::Deactivate;
+    bool addressSeen = false;
+    for (int i = 1; i < words.size(); ++i) {
+        const QString& word = words.at(i);
+        const int equals = word.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            qint64 address = 0;
+            if (addressSeen)
+                return fail(QStringLiteral("unexpected \"%1\"").arg(word));
+            if (!readNumber(word, &address) || address < 0 || address > objectAddressMax)
+                return fail(
+                    QStringLiteral("IOA must be %1, not \"%2\"").arg(rangeText(0, objectAddressMax), word));
+            request.objectAddress = int(address);
+            addressSeen = true;
+            continue;
+        }
+        const QString key = word.left(equals).toLower();
+        const QString text = word.mid(equals + 1);
+        if (key == QLatin1String("type")) {
+            const Syntax* syntax = syntaxOf(text);
+            if (!syntax || (!CommandEncoder::hasSelect(syntax->typeId) && syntax->typeId != P_AC_NA_1))
+                return fail(
+                    QStringLiteral("type must be a command that can be selected, or P_AC_NA_1, not \"%1\"")
+                        .arg(text));
+            request.typeId = syntax->typeId;
+            continue;
+        }
+        const Parameter* named = key == QLatin1String(kLinkAddress.name)     ? &kLinkAddress
+                                 : key == QLatin1String(kCommonAddress.name) ? &kCommonAddress
+                                                                             : nullptr;
+        qint64 value = 0;
+        if (!named)
+            return fail(QStringLiteral("unknown argument \"%1\"").arg(word));
+        if (!readNumber(text, &value) || value < named->min || value > named->max)
+            return fail(QStringLiteral("%1 must be %2, not \"%3\"")
+                            .arg(QLatin1String(named->name), rangeText(named->min, named->max), text));
+        apply(named->field, value, request);
+    }
+    if (!addressSeen)
+        return fail(QStringLiteral("missing IOA"));
+    // The plainest value of the type; a station takes a deactivation by its address.
+    switch (CommandEncoder::untimedType(request.typeId)) {
+    case C_SC_NA_1:
+        request.value = false;
+        break;
+    case C_DC_NA_1:
+    case C_RC_NA_1:
+        request.value = 1;
+        break;
+    case C_SE_NA_1:
+    case C_SE_NB_1:
+    case C_SE_NC_1:
+        request.value = 0.0;
+        break;
+    case P_AC_NA_1:
+        request.qualifier = 2;
+        break;
+    default:
+        break;
+    }
     *step = result;
     return true;
 }
@@ -289,7 +526,7 @@ bool CommandParser::parseScript(const QString& script, QVector<ScriptStep>* step
             continue;
         ScriptStep step;
         QString error;
-        if (parse(lines.at(i), &step, &error))
+        if (parse(lines.at(i), &step, &error) && resolveDeactivation(&step, *steps, &error))
             steps->append(step);
         else
             errors->append(QStringLiteral("line %1: %2").arg(i + 1).arg(error));
@@ -303,7 +540,7 @@ bool CommandParser::parseArguments(const QStringList& arguments, QVector<ScriptS
     for (int i = 0; i < arguments.size(); ++i) {
         ScriptStep step;
         QString error;
-        if (parse(arguments.at(i), &step, &error))
+        if (parse(arguments.at(i), &step, &error) && resolveDeactivation(&step, *steps, &error))
             steps->append(step);
         else
             errors->append(QStringLiteral("argument %1 \"%2\": %3").arg(i + 1).arg(arguments.at(i), error));
@@ -316,7 +553,7 @@ QStringList CommandParser::usage()
     QStringList lines;
     for (const Syntax& syntax : syntaxTable())
         lines << usageOf(syntax);
-    lines << QStringLiteral("wait SECONDS");
+    lines << QLatin1String(kDeactivateUsage) << QStringLiteral("wait SECONDS");
     return lines;
 }
 

@@ -21,7 +21,9 @@ public:
     // Object addresses are checked against the size in the settings.
     explicit CommandParser(const ProtocolSettings& protocol = ProtocolSettings());
 
-    // One command; false with what is wrong (and the usage of its type) in *error.
+    // One command; false with what is wrong (and the usage of its type) in *error. A
+    // "deactivate IOA" without type= comes back with type 0: the lists below give it the
+    // select-only of that object that came before it.
     bool parse(const QString& text, ScriptStep* step, QString* error) const;
     // Each line of a script, blank and comment lines skipped; every malformed line is
     // reported as "line N: ...".
@@ -34,6 +36,8 @@ public:
     static QStringList usage();
 
 private:
+    bool parseDeactivation(const QStringList& words, ScriptStep* step, QString* error) const;
+
     qint64 objectAddressMax = 0;
 };
 

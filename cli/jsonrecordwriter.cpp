@@ -153,6 +153,8 @@ void JsonRecordWriter::command(const QString& commandText, const CommandRequest&
         fields.insert(QStringLiteral("cause"), outcome.cause);
         fields.insert(QStringLiteral("negative"), outcome.negative);
     }
+    if (outcome.measuredDelayMs >= 0)
+        fields.insert(QStringLiteral("delayMs"), outcome.measuredDelayMs);
     if (outcome.reason != CommandOutcome::Reason::None)
         fields.insert(QStringLiteral("reason"), reasonName(outcome.reason));
     if (outcome.step != CommandOutcome::Step::None)

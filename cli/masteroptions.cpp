@@ -267,7 +267,12 @@ QString MasterOptions::helpText()
     for (const QString& line : CommandParser::usage())
         text += QStringLiteral("  ") + line + QLatin1Char('\n');
     text +=
-        QStringLiteral("select: select before execute, else direct execute; IOA decimal or 0x hex;\n"
+        QStringLiteral("select: select before execute, else direct execute; select-only: the select\n"
+                       "alone, the object stays selected; deactivate cancels it (cause 8), as the last\n"
+                       "select-only of that IOA in the run, else as type=NAME. time: stamped at sending\n"
+                       "(the default), or time=ISO8601; C_CS_NA_1 delay adds the delay C_CD_NA_1\n"
+                       "measured. VALUE: normalized -1..1-2^-15, scaled -32768..32767, or a float.\n"
+                       "IOA decimal or 0x hex;\n"
                        "la=N and ca=N send a command to another station or common address than the\n"
                        "first; la=all sends an interrogation or clock sync to each station in turn;\n"
                        "wait keeps polling and reports what arrives.\n"

@@ -54,6 +54,13 @@ MasterRunner::MasterRunner(const MasterOptions& settings, const QVector<ScriptSt
         },
         Qt::QueuedConnection);
     connect(engine, &MasterEngine::statusMessage, this, &MasterRunner::statusMessage);
+    // The engine says so from inside open() when the device is there but does not open
+    // (no permission, in use, not a terminal); it keeps trying otherwise, which a program
+    // run from a script must not.
+    connect(engine, &MasterEngine::portFailed, this, [this](const QString& path, const QString& reason) {
+        if (opening)
+            openError = QStringLiteral("cannot open %1: %2").arg(path, reason);
+    });
     connect(engine, &MasterEngine::lineFramesReady, this, &MasterRunner::lineFrames);
     connect(linkTimer, &QTimer::timeout, this, &MasterRunner::linkTimedOut);
     connect(busyTimer, &QTimer::timeout, this, &MasterRunner::busyTooLong);
@@ -208,11 +215,6 @@ void MasterRunner::stepDone()
 void MasterRunner::statusMessage(const QString& text)
 {
     records.status(text);
-    // The engine says so from inside open() when the device is there but does not open
-    // (no permission, in use, not a terminal); it keeps trying otherwise, which a
-    // program run from a script must not.
-    if (opening && text.startsWith(QLatin1String("Cannot open ")))
-        openError = text.at(0).toLower() + text.mid(1);
 }
 
 void MasterRunner::lineFrames(const QVector<LineFrame>& frames, int dropped)

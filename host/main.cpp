@@ -1,8 +1,8 @@
 // iec101-host: shows the IEC 60870-5-101 master view in a main window, with the
-// view's status bar messages in the window's status bar and the line monitor in a
-// dock below it, the findings tabbed with it (View menu shows and hides them). File > Export
-// writes the event log or a response table to a CSV file; File > Import point list and
-// Write report serve commissioning.
+// view's status bar messages in the window's status bar, the line monitor in a dock
+// below it with the findings tabbed with it, and the command form in a dock beside it (View
+// menu shows and hides them). File > Export writes the event log or a response table to a
+// CSV file; File > Import point list and Write report serve commissioning.
 //
 //   iec101-host [--port NAME] [--capture FILE] [--screenshot FILE [--after SECONDS]]
 //               [--stats FILE] [--interrogation-every SECONDS] [--clock-sync-every SECONDS]
@@ -310,6 +310,11 @@ int main(int argc, char* argv[])
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(monitorDock->toggleViewAction());
     viewMenu->addAction(findingsDock->toggleViewAction());
+    auto* formDock = new QDockWidget(QStringLiteral("Commands"), &window);
+    formDock->setObjectName(QStringLiteral("commandFormDock"));
+    formDock->setWidget(view->commandForm());
+    window.addDockWidget(Qt::RightDockWidgetArea, formDock);
+    viewMenu->addAction(formDock->toggleViewAction());
     // Room for the status text, the table headers and a dozen monitor rows; the layout
     // sets the minimum.
     window.resize(1400, 1250);

@@ -24,6 +24,9 @@ install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/engine/lineframe.h
     ${CMAKE_CURRENT_SOURCE_DIR}/panels/linemonitor.h
     ${CMAKE_CURRENT_SOURCE_DIR}/panels/findingspanel.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/panels/commandform.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/engine/commandrequest.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/engine/commandoutcome.h
     DESTINATION ${IEC101_INSTALL_INCLUDEDIR})
 
 install(EXPORT Iec101ViewTargets

@@ -370,6 +370,11 @@ void decodeInformationObject(InformationObject io, int typeId, InfoObject& objec
     case M_EI_NA_1:
         object.value = QVariant(int(EndOfInitialization_getCOI(EndOfInitialization(io))));
         break;
+    case C_CD_NA_1:
+        // The confirmation of a delay acquisition: the time the master sent plus the
+        // station's own delay, in ms within the minute.
+        object.value = QVariant(elapsedMs(DelayAcquisitionCommand_getDelay(DelayAcquisitionCommand(io))));
+        break;
     default:
         break;
     }

@@ -74,6 +74,8 @@ QString CommandOutcome::text() const
 {
     switch (result) {
     case Result::Confirmed:
+        if (measuredDelayMs >= 0)
+            return QStringLiteral("confirmed, line delay %1 ms").arg(measuredDelayMs);
         return terminationMissing ? QStringLiteral("confirmed, not terminated") : QStringLiteral("confirmed");
     case Result::Terminated:
         return QStringLiteral("terminated");

@@ -39,15 +39,18 @@ struct IEC101ENGINE_EXPORT CommandOutcome
     // The engine tries it again later (its own interrogations after the link comes up).
     bool retrying = false;
     qint64 roundTripMs = -1; // from the first frame sent to the end; -1 when nothing was sent
-    QString detail;          // what is wrong with an invalid request
+    // A confirmed delay acquisition (C_CD_NA_1): the one-way line delay it measured; -1
+    // for every other command.
+    qint64 measuredDelayMs = -1;
+    QString detail; // what is wrong with an invalid request
 
     bool succeeded() const { return result == Result::Confirmed || result == Result::Terminated; }
     // The outcome as one word, as the command-line master writes it: "confirmed",
     // "terminated", "refused", "timed-out" or "not-sent".
     QString name() const;
-    // For people: "terminated", "confirmed, not terminated", "refused: unknown object
-    // address (47)", "timed out waiting for the confirmation of the select",
-    // "not sent: link down".
+    // For people: "terminated", "confirmed, not terminated", "confirmed, line delay 12 ms",
+    // "refused: unknown object address (47)", "timed out waiting for the confirmation of
+    // the select", "not sent: link down".
     QString text() const;
 };
 

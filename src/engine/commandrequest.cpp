@@ -160,6 +160,8 @@ QString CommandRequest::text() const
     case C_CS_NA_1:
         if (broadcast)
             parts << QStringLiteral("broadcast");
+        if (addMeasuredDelay)
+            parts << QStringLiteral("delay");
         break;
     case C_SC_NA_1:
     case C_SC_TA_1:

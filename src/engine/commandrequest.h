@@ -45,6 +45,10 @@ struct IEC101ENGINE_EXPORT CommandRequest
     Execution execution = Execution::Direct;
     QDateTime timeTag;
     bool broadcast = false; // clock sync to every station
+    // Clock sync: the time it carries is ahead by the line delay the last delay
+    // acquisition (C_CD_NA_1) measured for the station, so that the station's clock
+    // reads right when the frame arrives. Without a measurement it changes nothing.
+    bool addMeasuredDelay = false;
     Origin origin = Origin::Operator;
     // Chosen by the sender to tell its answers apart; the engine numbers requests that
     // come without one.

@@ -18,7 +18,8 @@ namespace iec101 {
 //               positions, scaled values, counter readings, protection event states,
 //               cause of initialisation), uint (bitstrings, packed protection events and
 //               packed single points), float (normalized and short floating-point values).
-//               Invalid when the element carries none (command confirmations).
+//               int ms within the minute (a delay acquisition's confirmation).
+//               Invalid when the element carries none (other command confirmations).
 //   timestamp   milliseconds since the epoch of the slave's calendar fields read as UTC;
 //               CP24 tags are completed with the master's date and hour.
 //   spontaneous the slave sent it unasked: cause spontaneous, initialised or return information.

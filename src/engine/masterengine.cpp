@@ -21,6 +21,7 @@
 
 #include "asdudecoder.h"
 #include "commandencoder.h"
+#include "ft12.h"
 #include "lineframebuffer.h"
 #include "metatypes.h"
 #include "objectkind.h"
@@ -35,7 +36,7 @@ namespace {
 constexpr int kQuietRoundsToStop = 2;
 constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
-constexpr int kBalancedTickMs = 20;
+constexpr int kShortestTickMs = 20;
 
 // Control field bits of a frame from the station (secondary).
 constexpr quint8 kPrm = 0x40;
@@ -95,6 +96,10 @@ struct MasterEngine::Private
         qint64 deadlineMs = 0;
         qint64 pausedRemainingMs = -1; // the step's time left while the station is busy
         bool resendOnRecovery = false; // its last frame was answered "busy", not taken
+        // A delay acquisition: when its activation was built, on the engine's clock and as
+        // the ms within the minute the frame carries.
+        qint64 delaySentMs = -1;
+        int delayStampMs = 0;
     };
 
     struct Retry
@@ -158,6 +163,7 @@ struct MasterEngine::Private
     QList<Retry> retries;
     QHash<quint64, int> attempts; // automatic request -> attempts so far
     quint64 nextId = 0;
+    QHash<int, qint64> lineDelays; // link address -> the last delay acquisition's one-way delay
 
     quint64 receivedAsduCount = 0;
     Round round;
@@ -174,8 +180,16 @@ struct MasterEngine::Private
     qint64 now() const { return clock.elapsed(); }
     bool balanced() const { return protocol.mode == LinkMode::Balanced; }
     // In balanced mode the station sends when it likes and waits for our acknowledgement:
-    // the line is read far more often than a poll would be needed.
-    int tickInterval() const { return balanced() ? std::min(tuning.tickMs, kBalancedTickMs) : tuning.tickMs; }
+    // the line is read far more often than a poll would be needed. With several stations
+    // the ticks come as often as each station would be polled alone, so that each of them
+    // is asked about as often as a single one is.
+    int tickInterval() const
+    {
+        if (balanced())
+            return std::min(tuning.tickMs, kShortestTickMs);
+        return std::max(std::min(tuning.tickMs, kShortestTickMs),
+                        tuning.tickMs / std::max(1, int(stations.size())));
+    }
     StationState* stationOf(int linkAddress);
     const StationState* stationOf(int linkAddress) const;
     int firstLinkAddress() const
@@ -218,6 +232,7 @@ struct MasterEngine::Private
     bool answersPending(int address, const AsduHeader& header) const;
     bool collectsData(int address, const InfoObject& first) const;
     void advance(const AsduHeader& header, const QVector<InfoObject>& objects);
+    qint64 measureLineDelay(const QVector<InfoObject>& objects);
     void frameSeen(const uint8_t* octets, int size, bool sent);
 
     void enterBusy();
@@ -290,26 +305,12 @@ void MasterEngine::Private::rawFrameHandler(void* parameter, uint8_t* msg, int m
 
 void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent)
 {
-    // The control field of a fixed (10 C A.. CS 16) or variable (68 L L 68 C A.. ...) frame,
-    // and the link address after it.
-    int control = -1;
-    int at = -1;
-    if (octets[0] == 0x10 && size >= 2) {
-        control = octets[1];
-        at = 2;
-    } else if (octets[0] == 0x68 && size >= 5) {
-        control = octets[4];
-        at = 5;
-    }
-    int address = -1;
-    const int addressSize = protocol.linkAddressOctets();
-    if (at > 0 && size >= at + addressSize) {
-        address = 0;
-        for (int i = 0; i < addressSize; ++i)
-            address |= int(octets[at + i]) << (8 * i);
-    }
-    if (!sent)
-        lastTrafficMs = now();
+    // Only frames that add up count: a damaged octet on a noisy line must not read as a
+    // station saying "busy".
+    const Ft12::Parsed parsed = Ft12::parse(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(octets), size), protocol.linkAddressOctets());
+    const bool framed = parsed.ok() && parsed.frame.kind != Ft12::Kind::SingleCharacter;
+    const int control = framed ? parsed.frame.control : -1;
     if (sent) {
         const int function = control >= 0 && (control & kPrm) ? control & kFunctionMask : -1;
         lastSentUserData = function == kFunctionUserDataConfirmed;
@@ -317,20 +318,21 @@ void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent
             broadcastGone = true;
         return;
     }
+    lastTrafficMs = now();
     ++round.received;
     // A single character (E5) is a plain acknowledgement or "no data".
     if (control < 0 || (control & kPrm))
         return;
     if (control & kAcd)
         round.acd = true;
-    if (octets[0] == 0x68)
+    if (parsed.frame.kind == Ft12::Kind::Variable)
         round.userData = true;
     // "Busy": the data flow control bit, or the function that refuses a frame because
     // the station's buffers are full. The library's link layer stays busy for good
     // after one; the engine recovers around it.
     if ((control & kDfc) || (control & kFunctionMask) == kFunctionBusy) {
         busyDetected = true;
-        busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : address;
+        busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : parsed.frame.linkAddress;
         if (pending && lastSentUserData && pending->request.linkAddress == busyAddress)
             pending->resendOnRecovery = true;
     }
@@ -687,7 +689,8 @@ void MasterEngine::Private::resumeStep()
     if (pending->resendOnRecovery) {
         pending->resendOnRecovery = false;
         pending->pausedRemainingMs = -1;
-        const bool select = pending->phase == Phase::SelectConfirmation;
+        const bool select =
+            pending->phase == Phase::SelectConfirmation || pending->phase == Phase::DeactivationConfirmation;
         if (!transmit(*pending, select))
             return;
         armStep(pending->phase == Phase::Termination ? protocol.terminationWaitMs
@@ -758,7 +761,8 @@ void MasterEngine::Private::start(const CommandRequest& request)
     else
         command.phase = Phase::Confirmation;
     pending = command;
-    if (!transmit(*pending, select)) {
+    // A deactivation repeats the select it cancels, select bit included.
+    if (!transmit(*pending, select || request.execution == Execution::Deactivate)) {
         const CommandRequest refused = pending->request;
         pending.reset();
         notSent(refused, CommandOutcome::Reason::Invalid, QStringLiteral("the library cannot build it"));
@@ -795,7 +799,9 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
         return true;
     case C_CS_NA_1: {
         sCP56Time2a time;
-        const QDateTime at = request.timeTag.isValid() ? request.timeTag : QDateTime::currentDateTime();
+        QDateTime at = request.timeTag.isValid() ? request.timeTag : QDateTime::currentDateTime();
+        if (request.addMeasuredDelay)
+            at = at.addMSecs(lineDelays.value(request.linkAddress, 0));
         CommandEncoder::fillTime(time, at, protocol.timeTagsInUtc);
         if (!request.broadcast) {
             CS101_Master_sendClockSyncCommand(master, ca, &time);
@@ -809,14 +815,31 @@ bool MasterEngine::Private::transmit(Pending& command, bool select)
     default:
         break;
     }
-    InformationObject object =
-        CommandEncoder::createObject(request, select, QDateTime::currentDateTime(), protocol);
+    // Time tags and a delay acquisition's time of sending are stamped as the frame is built.
+    const QDateTime sentAt = QDateTime::currentDateTime();
+    InformationObject object = CommandEncoder::createObject(request, select, sentAt, protocol);
     if (!object)
         return false;
+    if (request.typeId == C_CD_NA_1) {
+        command.delaySentMs = now();
+        command.delayStampMs = CommandEncoder::millisecondsInMinute(sentAt);
+    }
     const auto cause = request.execution == CommandRequest::Execution::Deactivate ? CS101_COT_DEACTIVATION
                                                                                   : CS101_COT_ACTIVATION;
-    CS101_Master_sendProcessCommand(master, cause, ca, object);
+    // Built here rather than by CS101_Master_sendProcessCommand, so that the encoder can
+    // put the value octets right where the library codes them its own way.
+    CS101_AppLayerParameters layout = CS101_Master_getAppLayerParameters(master);
+    CS101_ASDU asdu = CS101_ASDU_create(layout, false, cause, layout->originatorAddress, ca, false, false);
+    const bool added = asdu && CS101_ASDU_addInformationObject(asdu, object);
     InformationObject_destroy(object);
+    if (!added) {
+        if (asdu)
+            CS101_ASDU_destroy(asdu);
+        return false;
+    }
+    CommandEncoder::correctAsdu(asdu, request, layout->sizeOfIOA);
+    CS101_Master_sendASDU(master, asdu);
+    CS101_ASDU_destroy(asdu);
     return true;
 }
 
@@ -1125,6 +1148,8 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
         case Phase::Confirmation:
             if (pending->request.typeId == C_CS_NA_1)
                 pending->answer += objects; // the time the station was set to
+            if (pending->request.typeId == C_CD_NA_1)
+                outcome.measuredDelayMs = measureLineDelay(objects);
             if (hasTermination) {
                 pending->phase = Phase::Termination;
                 armStep(protocol.terminationWaitMs);
@@ -1154,6 +1179,34 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
     default:
         return;
     }
+}
+
+// Delay acquisition: the activation carries the time it was built as ms within the minute
+// (CP16Time2a); the station confirms with that time plus its own delay, from receiving the
+// activation to sending the confirmation. What remains of the round trip, measured on the
+// engine's clock, is the line's both ways; half of it is the one-way delay. On an
+// unbalanced line the round trip includes the poll that fetches the confirmation, so the
+// figure is an upper bound. The delay is kept per station and added to a later clock sync
+// that asks for it (CommandRequest::addMeasuredDelay) by the master itself: it is not sent
+// to the station (cause 3), which would then add it a second time.
+qint64 MasterEngine::Private::measureLineDelay(const QVector<InfoObject>& objects)
+{
+    if (pending->delaySentMs < 0)
+        return -1;
+    const qint64 roundTrip = now() - pending->delaySentMs;
+    qint64 stationDelay = 0;
+    if (!objects.isEmpty() && objects.first().value.isValid()) {
+        constexpr int kMinuteMs = 60000;
+        const int returned = objects.first().value.toInt();
+        stationDelay = ((returned - pending->delayStampMs) % kMinuteMs + kMinuteMs) % kMinuteMs;
+    }
+    // A station whose figure does not fit the round trip has said nothing usable about its
+    // own delay.
+    if (stationDelay > roundTrip)
+        stationDelay = 0;
+    const qint64 delay = (roundTrip - stationDelay) / 2;
+    lineDelays.insert(pending->request.linkAddress, delay);
+    return delay;
 }
 
 // ---------------------------------------------------------------- MasterEngine
@@ -1245,6 +1298,7 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     d->tickOverrunMs = 0;
     d->busyBackoffMs = 0;
     d->round = Private::Round();
+    d->lineDelays.clear();
 
     // The library opens the string it gets as a path.
     d->port = PortWatch(serial.portName);
@@ -1289,9 +1343,11 @@ void MasterEngine::open(const SerialSettings& serial, const ProtocolSettings& pr
     const int openError = errno;
     // Without a reason the operator would only see a link that never comes up. A port
     // that does not exist at all is reported as gone at the first tick instead.
-    if (!d->portOpen && d->port.available())
+    if (!d->portOpen && d->port.available()) {
+        Q_EMIT portFailed(d->port.path(), openFailure(openError));
         Q_EMIT statusMessage(
             QStringLiteral("Cannot open %1: %2").arg(d->port.path(), openFailure(openError)));
+    }
     d->tickTimer->start(d->tickInterval());
 }
 

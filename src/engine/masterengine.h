@@ -79,6 +79,9 @@ Q_SIGNALS:
     void initialDataFinished(int linkAddress, bool complete);
     // For the operator: a port that does not open, a command that failed, a busy station.
     void statusMessage(const QString& text);
+    // The port exists but did not open (no permission, held by another program); emitted
+    // from inside open(), before the status message that says the same for people.
+    void portFailed(const QString& path, const QString& reason);
     // Every frame sent and received since the last batch, at most one batch per polling
     // tick and none while the previous one has not been taken (lineFramesTaken); frames
     // that did not fit the bounded buffer meanwhile are only counted.

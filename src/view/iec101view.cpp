@@ -167,6 +167,7 @@ struct Iec101View::Private
     };
     QVector<StationTables> stationTables;
     QComboBox* stationComboBox = nullptr;
+    QCheckBox* allStationsCheckBox = nullptr;
     QStackedWidget* responseStack = nullptr;
     QMap<int, LinkState> stationStates; // by link address, since Connect
     QMap<int, bool> initialData;        // stations whose initial data ended, and whether complete
@@ -181,6 +182,7 @@ struct Iec101View::Private
     bool registryBalanced = false;
     int registryOwnAddress = 0;
     QPointer<LineMonitor> monitor;
+    QPointer<CommandForm> form;
     QGroupBox* connectBox = nullptr;
     QComboBox* portComboBox = nullptr;
     QPushButton* settingsButton = nullptr;
@@ -250,8 +252,16 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
             d->responseStack->setCurrentWidget(d->stationTables.at(index).responses);
     });
 
+    // Interrogations and clock syncs to every station and common address in turn.
+    d->allStationsCheckBox = new QCheckBox(tr("Interrogations and clock syncs to all stations"));
+    d->allStationsCheckBox->setObjectName(QStringLiteral("allStationsCheckBox"));
+    d->allStationsCheckBox->hide();
+    auto* stationRow = new QHBoxLayout;
+    stationRow->addWidget(d->stationComboBox, 1);
+    stationRow->addWidget(d->allStationsCheckBox);
+
     auto* dataLayout = new QVBoxLayout;
-    dataLayout->addWidget(d->stationComboBox);
+    dataLayout->addLayout(stationRow);
     dataLayout->addWidget(d->responseStack);
     dataLayout->addWidget(d->eventView);
     d->responseStack->setFixedHeight(525);
@@ -267,6 +277,21 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->monitor->setObjectName(QStringLiteral("lineMonitor"));
     d->monitor->hide();
     d->monitor->installEventFilter(this);
+    d->form = new CommandForm(this);
+    d->form->setObjectName(QStringLiteral("commandForm"));
+    d->form->hide();
+    d->form->installEventFilter(this);
+    connect(d->form, &CommandForm::statusMessage, this, &Iec101View::setStatusBarMessage);
+    connect(d->form, &CommandForm::sendRequested, this, [this](CommandRequest request) {
+        // Like the command panel's, to the station and common address selected.
+        const int selected = d->stationComboBox->currentIndex();
+        if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
+            request.linkAddress = d->stationTables.at(selected).linkAddress;
+            request.commonAddress = d->stationTables.at(selected).commonAddress;
+        }
+        MasterEngine* engine = d->engine;
+        d->onEngine([engine, request] { engine->send(request); });
+    });
 
     d->network = new Iec101Network(nullptr);
     d->engine = d->network->master();
@@ -348,6 +373,11 @@ FindingsPanel* Iec101View::findingsPanel() const
     return d->findings.data();
 }
 
+CommandForm* Iec101View::commandForm() const
+{
+    return d->form.data();
+}
+
 bool Iec101View::exportEventLog(const QString& path)
 {
     d->exportError.clear();
@@ -393,6 +423,8 @@ bool Iec101View::eventFilter(QObject* watched, QEvent* event)
     if (watched == d->findings && event->type() == QEvent::ParentChange &&
         d->findings->parentWidget() != this)
         d->findings->show();
+    if (watched == d->form && event->type() == QEvent::ParentChange && d->form->parentWidget() != this)
+        d->form->show();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -605,8 +637,13 @@ void Iec101View::connectClicked()
         // The other master's interrogations are its own: there is no initial data to wait for.
         d->waitingForInitialData = false;
         // Nothing may go out on a tapped line: the commands are off while it listens.
+        const QString why = tr("Listen only: commands are off, nothing is sent on the tapped line");
         d->commandView->setEnabled(false);
-        d->commandView->setToolTip(tr("Listen only: commands are off, nothing is sent on the tapped line"));
+        d->commandView->setToolTip(why);
+        if (d->form) {
+            d->form->setEnabled(false);
+            d->form->setToolTip(why);
+        }
         LineListener* listener = d->listener;
         const QString second = d->listenPortComboBox->currentText();
         QMetaObject::invokeMethod(
@@ -628,6 +665,10 @@ void Iec101View::disconnectClicked()
         QMetaObject::invokeMethod(listener, &LineListener::close, Qt::QueuedConnection);
         d->commandView->setEnabled(true);
         d->commandView->setToolTip(QString());
+        if (d->form) {
+            d->form->setEnabled(true);
+            d->form->setToolTip(QString());
+        }
         d->disableConnectBox(false);
         d->portRefreshTimer->start(kPortRefreshIntervalMs);
         return;
@@ -646,18 +687,40 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
     CommandRequest request;
     if (!CommandRequest::fromCommand(commandType, values, &request))
         return;
+    if (request.typeId == C_CS_NA_1 && d->form)
+        request.addMeasuredDelay = d->form->addsDelayToClockSync();
     const int selected = d->stationComboBox->currentIndex();
-    if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
-        request.linkAddress = d->stationTables.at(selected).linkAddress;
-        request.commonAddress = d->stationTables.at(selected).commonAddress;
+    QVector<CommandRequest> requests{request};
+    const bool toAll = d->allStationsCheckBox->isChecked() && !request.broadcast &&
+                       (request.isInterrogation() || request.typeId == C_CS_NA_1);
+    if (d->stationTables.size() > 1 && toAll) {
+        requests.clear();
+        for (const Private::StationTables& tables : qAsConst(d->stationTables)) {
+            CommandRequest each = request;
+            each.linkAddress = tables.linkAddress;
+            each.commonAddress = tables.commonAddress;
+            requests << each;
+        }
+    } else if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
+        requests.first().linkAddress = d->stationTables.at(selected).linkAddress;
+        requests.first().commonAddress = d->stationTables.at(selected).commonAddress;
     }
     MasterEngine* engine = d->engine;
-    d->onEngine([engine, request] {
+    if (requests.size() > 1) {
+        // One after another, each station and common address in turn.
+        d->onEngine([engine, requests] {
+            for (const CommandRequest& each : requests)
+                engine->send(each);
+        });
+        return;
+    }
+    const CommandRequest single = requests.first();
+    d->onEngine([engine, single] {
         // A command of a type that already waits is dropped: an operator who presses a
         // button again while the first press waits gets one command, not two.
-        if (engine->isCommandPending() && engine->isQueued(request.typeId))
+        if (engine->isCommandPending() && engine->isQueued(single.typeId))
             return;
-        engine->send(request);
+        engine->send(single);
     });
 }
 
@@ -813,6 +876,11 @@ void Iec101View::spontaneousDataReady(const QVector<InfoObject>& objects)
 void Iec101View::Private::commandFinished(const CommandRequest& request, const CommandOutcome& outcome,
                                           const QVector<InfoObject>& answer)
 {
+    // The form's own commands end in the form; the tables have nothing to do with them.
+    if (form && form->isOwnRequest(request.id)) {
+        form->commandFinished(request, outcome);
+        return;
+    }
     // A command that never went out left the tables as they were; an interrogation the
     // engine tries again has not ended yet.
     if (outcome.result == CommandOutcome::Result::NotSent || outcome.retrying)
@@ -961,6 +1029,7 @@ void Iec101View::Private::setUpStations(const ProtocolSettings& protocol)
     stationComboBox->setCurrentIndex(0);
     const bool several = stationTables.size() > 1;
     stationComboBox->setVisible(several);
+    allStationsCheckBox->setVisible(several);
     eventView->setStationColumnShown(several);
 }
 

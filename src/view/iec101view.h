@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "command.h"
+#include "commandform.h"
 #include "findingspanel.h"
 #include "iec101view_export.h"
 #include "infoobject.h"
@@ -35,6 +36,9 @@ public:
     // (a dock, a layout, a window of its own), which shows it. Null once a new
     // owner the host gave it has destroyed it.
     LineMonitor* lineMonitor() const;
+    // The form for every command type, fed by this view like the line monitor and, like
+    // it, a hidden child until the host places it. Its commands go to this view's engine.
+    CommandForm* commandForm() const;
 
     // The findings of the session (see FindingsPanel), beside the layout like the line
     // monitor: a hidden child until the host places it.

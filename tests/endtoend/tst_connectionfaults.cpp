@@ -110,7 +110,8 @@ void TestConnectionFaults::degenerateSettings_data()
                               QStringLiteral("Interrogation command fail. Retrying...")};
     QTest::newRow("all sizes 0") << QStringList{"1", "0", "1", "0", "0", "0"} << pty << none;
     QTest::newRow("common address 0") << QStringList{"0", "2", "1", "2", "3", "2"} << pty << refused;
-    QTest::newRow("common address 65535") << QStringList{"65535", "2", "1", "2", "3", "2"} << pty << refused;
+    // The global address: the station answers the interrogations for all its common addresses.
+    QTest::newRow("common address 65535") << QStringList{"65535", "2", "1", "2", "3", "2"} << pty << none;
     QTest::newRow("link address 0") << QStringList{"1", "2", "0", "2", "3", "2"} << pty << none;
     QTest::newRow("link address 65535") << QStringList{"1", "2", "65535", "2", "3", "2"} << pty << none;
     QTest::newRow("link address 65535 in one octet")

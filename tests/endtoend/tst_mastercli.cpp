@@ -217,6 +217,42 @@ void TestMasterCli::runsCommands_data()
         << QVector<int>{} << normal << true << QStringList{}
         << QStringList{"C_RD_NA_1 4001", "# fine so far", "C_SC_NA_1 2949121 2"} << true << 2 << QStringList{}
         << QString() << QStringList{};
+    QTest::newRow("setpoints, a step, a bitstring, parameters and the system commands")
+        << QVector<int>{} << normal << true << noInitial
+        << QStringList{"C_SE_NB_1 6002 -5 select ql=1",
+                       "C_RC_NA_1 7001 higher",
+                       "C_SE_NC_1 6003 12.5",
+                       "C_BO_NA_1 8001 0xA5A5F00F",
+                       "C_SE_TA_1 6001 0.5 time",
+                       "C_TS_NA_1",
+                       "C_RP_NA_1 qrp=2",
+                       "C_CD_NA_1",
+                       "C_CS_NA_1 delay",
+                       "P_ME_NC_1 4001 2.5 kpa=3",
+                       "P_AC_NA_1 4001"}
+        << false << 0
+        << QStringList{"C_SE_NB_1 6002 -5 select ql=1 -> terminated",
+                       "C_RC_NA_1 7001 higher -> terminated",
+                       "C_SE_NC_1 6003 12.5 -> terminated",
+                       "C_BO_NA_1 8001 0xA5A5F00F -> terminated",
+                       "C_SE_TA_1 6001 0.5 time -> terminated",
+                       "C_TS_NA_1 -> confirmed",
+                       "C_RP_NA_1 qrp=2 -> confirmed",
+                       "C_CD_NA_1 -> confirmed",
+                       "C_CS_NA_1 delay -> confirmed",
+                       "P_ME_NC_1 4001 2.5 kpa=3 -> confirmed",
+                       "P_AC_NA_1 4001 -> confirmed"}
+        << QString()
+        << QStringList{"49 select", "49", "47", "50", "51", "61", "105", "106", "103", "112", "113"};
+    QTest::newRow("select-only, then deactivate of the same object")
+        << QVector<int>{} << normal << true << noInitial
+        << QStringList{"C_SE_NB_1 6001 300 select-only", "deactivate 6001"} << false << 0
+        << QStringList{"C_SE_NB_1 6001 300 select-only -> confirmed", "deactivate 6001 -> confirmed"}
+        << QString() << QStringList{"49 select", "49 select"};
+    QTest::newRow("setpoint to an unknown address: refused with its cause, no execute")
+        << QVector<int>{} << normal << true << noInitial << QStringList{"C_SE_NC_1 6999 1 select"} << false
+        << 1 << QStringList{"C_SE_NC_1 6999 1 select -> refused"}
+        << QStringLiteral("refused: unknown object address (47)") << QStringList{"50 select"};
     // The station refuses interrogations for address 0; the engine tries each three times.
     QTest::newRow("initial interrogations refused: reported, exit still 0")
         << QVector<int>{0} << normal << true << QStringList{} << QStringList{"C_RD_NA_1 4003"} << false << 0
@@ -273,6 +309,11 @@ void TestMasterCli::runsCommands()
                 return !r.value(QStringLiteral("automatic")).toBool();
             });
         QCOMPARE(first.value(QStringLiteral("detail")).toString(), firstDetail);
+    }
+    // A delay acquisition's record carries the delay it measured.
+    for (const QJsonObject& record : commandRecords) {
+        if (record.value(QStringLiteral("command")).toString() == QLatin1String("C_CD_NA_1"))
+            QVERIFY(record.value(QStringLiteral("delayMs")).toInt(-1) >= 0);
     }
     const QVector<QJsonObject> links = run.ofEvent(QStringLiteral("link"));
     QVERIFY(std::any_of(links.cbegin(), links.cend(), [](const QJsonObject& r) {
@@ -365,6 +406,18 @@ void TestMasterCli::refusesBadUsage_data()
     QTest::newRow("argument given twice")
         << port + QStringList{"C_SC_NA_1 2949121 1 qu=1 qu=2"} << "qu= given twice";
     QTest::newRow("wait without seconds") << port + QStringList{"wait soon"} << "wait takes one number";
+    QTest::newRow("normalized setpoint beyond its range")
+        << port + QStringList{"C_SE_NA_1 6001 1.5"} << "value 1.5 out of range -1..0.9999694824";
+    QTest::newRow("step direction is a word")
+        << port + QStringList{"C_RC_NA_1 7001 up"} << "direction must be lower or higher, not \"up\"";
+    QTest::newRow("bitstring beyond 32 bits")
+        << port + QStringList{"C_BO_NA_1 8001 0x100000000"} << "bits must be 0x00000000..0xFFFFFFFF";
+    QTest::newRow("time that is no time")
+        << port + QStringList{"C_SE_TB_1 6001 5 time=yesterday"} << "time must be ISO 8601";
+    QTest::newRow("deactivate with nothing selected and no type")
+        << port + QStringList{"deactivate 6001"} << "no select-only of object 6001 before it";
+    QTest::newRow("select and select-only")
+        << port + QStringList{"C_SC_NA_1 2949121 1 select select-only"} << "select and select-only exclude";
     QTest::newRow("script that is not there")
         << port + QStringList{"--script", "/nonexistent/script"} << "cannot read /nonexistent/script";
 }
@@ -551,13 +604,7 @@ void TestMasterCli::stationBusyForGood()
 // in turn, and a read of one named by its link address; every record says where it is from.
 void TestMasterCli::severalStations()
 {
-    QVector<slavesim::Config> configs;
-    for (int n = 1; n <= 3; ++n) {
-        slavesim::Config config;
-        config.linkAddress = n;
-        config.commonAddress = 10 + n;
-        configs << config;
-    }
+    const QVector<slavesim::Config> configs = StationsLine::numbered(3, 10);
     StationsLine line(configs);
     QVERIFY2(line.start(), qPrintable(line.errorString()));
     MasterRun run({"--port", line.masterPort(), "--parity", "N", "--station", "1:11", "--station", "2:12",

@@ -336,13 +336,7 @@ void TestSession::switchReportedLastStillSetsTheMode()
 // station selected.
 void TestSession::threeStationsOnOneLine()
 {
-    QVector<slavesim::Config> configs;
-    for (int n = 1; n <= 3; ++n) {
-        slavesim::Config config;
-        config.linkAddress = n;
-        config.commonAddress = 10 + n;
-        configs << config;
-    }
+    const QVector<slavesim::Config> configs = StationsLine::numbered(3, 10);
     StationsLine stations(configs);
     QVERIFY2(stations.start(), qPrintable(stations.errorString()));
     stations.station(2).setPointValue(ioa::kFirstSinglePoint, 1);

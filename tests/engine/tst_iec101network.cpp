@@ -492,10 +492,10 @@ void TestIec101Network::nextCommandAfterCutLine()
     f.events.clear();
     Q_EMIT f.sendCommand(Command::Single, {ioa::kFirstSingleCommand, 1});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Single"), kLong);
-    QCOMPARE(f.statusMessages.size(), 0);
+    QVERIFY2(f.statusMessages.isEmpty(), qPrintable(f.events.join('\n')));
     Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
-    QCOMPARE(f.statusMessages.size(), 0);
+    QVERIFY2(f.statusMessages.isEmpty(), qPrintable(f.events.join('\n')));
     QCOMPARE(f.lastRequested().size(), 1);
 }
 

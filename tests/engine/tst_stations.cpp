@@ -20,14 +20,7 @@ constexpr int kLong = 30000;
 
 QVector<slavesim::Config> threeStations()
 {
-    QVector<slavesim::Config> configs;
-    for (int n = 1; n <= 3; ++n) {
-        slavesim::Config config;
-        config.linkAddress = n;
-        config.commonAddress = 10 + n;
-        configs << config;
-    }
-    return configs;
+    return StationsLine::numbered(3, 10);
 }
 
 // The frames in the octets the master sent.

@@ -16,9 +16,10 @@ endfunction()
 if(STEP STREQUAL "install")
     file(REMOVE_RECURSE ${PREFIX})
     run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
-    foreach(file include/iec101view/iec101view.h include/iec101view/iec101view_export.h include/iec101view/iec101engine_export.h
-            include/iec101view/command.h include/iec101view/serialparam.h
-            include/iec101view/infoobject.h ${LIBDIR}/pkgconfig/iec101view.pc)
+    foreach(file include/iec101view/iec101view.h include/iec101view/iec101view_export.h
+            include/iec101view/iec101engine_export.h include/iec101view/command.h
+            include/iec101view/serialparam.h include/iec101view/infoobject.h
+            ${LIBDIR}/pkgconfig/iec101view.pc bin/iec101-master)
         if(NOT EXISTS ${PREFIX}/${file})
             message(FATAL_ERROR "installed file missing: ${file}")
         endif()

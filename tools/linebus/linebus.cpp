@@ -4,33 +4,12 @@
 
 #include <deque>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "rawdevice.h"
+
 namespace {
-
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-int openRaw(const QString& path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
-    return fd;
-}
 
 void writeAll(int fd, const QByteArray& octets)
 {
@@ -76,7 +55,7 @@ bool LineBus::start()
     for (Port& port : taps)
         all.push_back(&port);
     for (Port* port : all) {
-        port->fd = openRaw(port->path);
+        port->fd = RawDevice::open(port->path);
         if (port->fd < 0) {
             error = QStringLiteral("cannot open %1").arg(port->path);
             stop();
@@ -131,13 +110,13 @@ void LineBus::run()
         fds.push_back({tap.fd, POLLIN, 0});
 
     while (running) {
-        long long now = nowNs();
+        long long now = RawDevice::nowNs();
         const long long nextDue = medium.empty() ? now + 20000000LL : medium.front().dueNs;
         const long long waitNs = qBound(0LL, nextDue - now, 20000000LL);
         const timespec timeout{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
         ::ppoll(fds.data(), nfds_t(fds.size()), &timeout, nullptr);
 
-        now = nowNs();
+        now = RawDevice::nowNs();
         for (size_t i = 0; i < fds.size(); ++i) {
             if (!(fds[i].revents & POLLIN))
                 continue;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "asdudecoder.h"
+
 namespace slavesim {
 
 namespace {
@@ -22,9 +24,19 @@ int commandElementSize(int typeId)
         return 0;
     case C_CS_NA_1:
         return 7;
+    case C_SC_TA_1:
+    case C_DC_TA_1:
+        return iec101::asduElementSize(typeId);
     default:
-        return -1;
+        return ControlHandler::handles(typeId) ? iec101::asduElementSize(typeId) : -1;
     }
+}
+
+// The select/execute types, and the parameter activation: a deactivation (cause 8) applies.
+bool canDeactivate(int typeId)
+{
+    return (typeId >= C_SC_NA_1 && typeId <= C_SE_NC_1) || (typeId >= C_SC_TA_1 && typeId <= C_SE_TC_1) ||
+           typeId == P_AC_NA_1;
 }
 
 } // namespace
@@ -32,7 +44,7 @@ int commandElementSize(int typeId)
 CommandHandler::CommandHandler(const Config& stationConfig, PointDatabase& database, Outbox& stationOutbox,
                                const SlaveSim::LogHandler& logHandler)
     : config(stationConfig), points(database), outbox(stationOutbox), log(logHandler),
-      terminations(stationConfig.terminations)
+      terminations(stationConfig.terminations), control(stationConfig, stationOutbox)
 {}
 
 void CommandHandler::setRefusedAddresses(const QVector<int>& addresses)
@@ -62,14 +74,6 @@ ReceivedAsdu CommandHandler::record(CS101_ASDU asdu)
         if (io) {
             r.ioa = InformationObject_getObjectAddress(io.get());
             switch (r.typeId) {
-            case C_SC_NA_1:
-                r.value = SingleCommand_getState(reinterpret_cast<SingleCommand>(io.get()));
-                r.select = SingleCommand_isSelect(reinterpret_cast<SingleCommand>(io.get()));
-                break;
-            case C_DC_NA_1:
-                r.value = DoubleCommand_getState(reinterpret_cast<DoubleCommand>(io.get()));
-                r.select = DoubleCommand_isSelect(reinterpret_cast<DoubleCommand>(io.get()));
-                break;
             case C_IC_NA_1:
                 r.value = InterrogationCommand_getQOI(reinterpret_cast<InterrogationCommand>(io.get()));
                 break;
@@ -84,6 +88,7 @@ ReceivedAsdu CommandHandler::record(CS101_ASDU asdu)
                 break;
             }
             default:
+                ControlHandler::decode(io.get(), r);
                 break;
             }
         }
@@ -127,7 +132,7 @@ void CommandHandler::handle(CS101_ASDU asdu)
     // Answers go out under the common address they were asked with.
     outbox.useCommonAddress(global ? -1 : r.commonAddress);
     const auto ownAgain = qScopeGuard([this] { outbox.useCommonAddress(-1); });
-    const bool deactivation = r.cot == CS101_COT_DEACTIVATION && (type == C_SC_NA_1 || type == C_DC_NA_1);
+    const bool deactivation = r.cot == CS101_COT_DEACTIVATION && canDeactivate(type);
     if (r.cot != CS101_COT_ACTIVATION && !(type == C_RD_NA_1 && r.cot == CS101_COT_REQUEST) &&
         !deactivation) {
         outbox.answer(asdu, CS101_COT_UNKNOWN_COT, true);
@@ -145,10 +150,20 @@ void CommandHandler::handle(CS101_ASDU asdu)
         break;
     case C_SC_NA_1:
     case C_DC_NA_1:
-        command(asdu, r, type == C_DC_NA_1);
+    case C_SC_TA_1:
+    case C_DC_TA_1:
+        command(asdu, r, type == C_DC_NA_1 || type == C_DC_TA_1);
         break;
-    default:
+    default: {
+        ControlHandler::Policy policy;
+        policy.negative = commandMode == CommandMode::Negative;
+        policy.refused = isRefused(r.ioa);
+        policy.terminate = terminations;
+        policy.requireSelect = config.requireSelect;
+        policy.answerSelectOnly = commandMode == CommandMode::AnswerSelectOnly;
+        control.handle(asdu, r, policy);
         break;
+    }
     }
 }
 
@@ -238,12 +253,13 @@ void CommandHandler::counterInterrogation(CS101_ASDU asdu, int qcc)
 void CommandHandler::read(CS101_ASDU asdu, int address)
 {
     const Point* p = points.find(address);
-    if (commandMode == CommandMode::Negative || !p) {
+    // The points that report setpoints, step positions and bitstrings back, once commanded.
+    IoPtr io = p ? points.encode(address, *p) : control.report(address);
+    if (commandMode == CommandMode::Negative || !io) {
         outbox.answer(asdu, CS101_COT_UNKNOWN_IOA, true);
         return;
     }
     AsduPtr out = outbox.newAsdu(CS101_COT_REQUEST);
-    IoPtr io = points.encode(address, *p);
     if (out && io && CS101_ASDU_addInformationObject(out.get(), io.get())) {
         outbox.send(out.get());
     }

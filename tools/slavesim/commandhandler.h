@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "controlhandler.h"
 #include "outbox.h"
 #include "pointdatabase.h"
 #include "slavesim.h"
@@ -14,9 +15,9 @@ namespace slavesim {
 
 // How the simulated station answers what the master sends: general and counter
 // interrogation, read, clock synchronisation, single and double commands with select
-// before execute. Scripts bend it: a command mode, refused addresses, no terminations.
-// Every ASDU received is recorded first, whatever happens to it.
-// Not thread-safe: SlaveSim calls it with its mutex held.
+// before execute; the other control types go to ControlHandler. Scripts bend it: a command mode, refused
+// addresses, no terminations. Every ASDU received is recorded first, whatever happens to it. Not thread-safe:
+// SlaveSim calls it with its mutex held.
 class CommandHandler
 {
 public:
@@ -56,6 +57,7 @@ private:
     std::map<int, int> selections; // command address -> selected state
     QVector<ReceivedAsdu> records;
     int lastInterrogationAsdus = 0;
+    ControlHandler control;
 };
 
 } // namespace slavesim

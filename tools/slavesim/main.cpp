@@ -85,6 +85,9 @@ int main(int argc, char* argv[])
         "(refused in local mode, reported with cause 3); 2949121..2949159 single commands;\n"
         "1001..1010 single points, 4001..4005 short floats, 5001..5004 integrated totals, and\n"
         "100001.. the extra single points. Commands need select before execute.\n"
+        "Setpoints 6001..6004 (any format), step commands 7001..7002, bitstring commands\n"
+        "8001..8002, each reported back at + 100; parameters for 4001..4005 and 6101..6104;\n"
+        "test, reset of the process and delay acquisition confirmed.\n"
         "Profile field: 4001..4005 in the format of --measured, 3001..3002 step positions, 4501..4502\n"
         "bitstrings, CP24 time tags on events, end of initialisation after start.\n"
         "Each ASDU received (RX) or sent (TX) is logged on one line of standard output."));

@@ -109,8 +109,15 @@ struct ReceivedAsdu
     int ioa = 0; // address of the first element, 0 when there is none
     bool select = false;
     // C_SC: state 0/1; C_DC: state 0..3; C_IC: QOI; C_CI: QCC; C_CS: carried time (ms since
-    // epoch, fields read as UTC); others 0.
+    // epoch, fields read as UTC); C_RC: 1 lower, 2 higher; C_BO: the 32 bits; C_CD: the ms
+    // within the minute it carried; others 0.
     qint64 value = 0;
+    // Setpoints and parameters of measured values: the value as decoded (normalized ones as
+    // the fraction).
+    double number = 0;
+    int qualifier = 0;     // QU, QL, QRP, QPM or QPA as the type has it
+    qint64 timeTagMs = -1; // CP56Time2a of a time-tagged command, fields read as UTC; -1: none
+    bool summerTime = false;
     qint64 receivedAtMs = 0; // wall clock, ms since epoch
 };
 

@@ -6,33 +6,12 @@
 #include <random>
 #include <utility>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "rawdevice.h"
+
 namespace {
-
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-int openRaw(const QString& path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
-    return fd;
-}
 
 quint32 initialSeed()
 {
@@ -66,8 +45,8 @@ LineRelay::~LineRelay()
 
 bool LineRelay::start()
 {
-    masterFd = openRaw(masterPath);
-    slaveFd = openRaw(slavePath);
+    masterFd = RawDevice::open(masterPath);
+    slaveFd = RawDevice::open(slavePath);
     if (masterFd < 0 || slaveFd < 0) {
         stop();
         return false;
@@ -129,7 +108,7 @@ void LineRelay::run()
     std::uniform_real_distribution<double> chance(0.0, 1.0);
 
     while (running) {
-        long long now = nowNs();
+        long long now = RawDevice::nowNs();
         long long nextDue = now + 20000000LL;
         for (const Lane& d : directions)
             if (!d.pending.empty())
@@ -141,7 +120,7 @@ void LineRelay::run()
         const timespec timeout{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
         ::ppoll(fds, 2, &timeout, nullptr);
 
-        now = nowNs();
+        now = RawDevice::nowNs();
         for (int i = 0; i < 2; ++i) {
             Lane& d = directions[i];
             if (fds[i].revents & POLLIN) {

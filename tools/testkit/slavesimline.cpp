@@ -58,27 +58,37 @@ QString SlaveSimLine::masterPort() const
     return masterPty ? masterPty->pathA() : QString();
 }
 
-SerialParam SlaveSimLine::serialParam() const
+SerialParam SlaveSimLine::serialParamFor(const slavesim::Config& config, const QString& port)
 {
     SerialParam param;
-    param.portName = masterPort();
-    param.baudRate = slaveConfig.baudRate;
-    param.dataBits = slaveConfig.dataBits;
-    param.parity = slaveConfig.parity;
-    param.stopBits = slaveConfig.stopBits;
+    param.portName = port;
+    param.baudRate = config.baudRate;
+    param.dataBits = config.dataBits;
+    param.parity = config.parity;
+    param.stopBits = config.stopBits;
     return param;
+}
+
+iec101::ProtocolSettings SlaveSimLine::settingsFor(const slavesim::Config& config)
+{
+    iec101::ProtocolSettings settings;
+    settings.commonAddress = config.commonAddress;
+    settings.commonAddressSize = config.sizeOfCA;
+    settings.linkAddress = config.linkAddress;
+    settings.linkAddressSize = config.linkAddressLength;
+    settings.objectAddressSize = config.sizeOfIOA;
+    settings.causeSize = config.sizeOfCOT;
+    return settings;
+}
+
+SerialParam SlaveSimLine::serialParam() const
+{
+    return serialParamFor(slaveConfig, masterPort());
 }
 
 iec101::ProtocolSettings SlaveSimLine::settings() const
 {
-    iec101::ProtocolSettings settings;
-    settings.commonAddress = slaveConfig.commonAddress;
-    settings.commonAddressSize = slaveConfig.sizeOfCA;
-    settings.linkAddress = slaveConfig.linkAddress;
-    settings.linkAddressSize = slaveConfig.linkAddressLength;
-    settings.objectAddressSize = slaveConfig.sizeOfIOA;
-    settings.causeSize = slaveConfig.sizeOfCOT;
-    return settings;
+    return settingsFor(slaveConfig);
 }
 
 iec101::SerialSettings SlaveSimLine::serialSettings() const

@@ -35,6 +35,10 @@ public:
     void stop();
     QString errorString() const { return error; }
 
+    // The settings a master needs for a station of this configuration, on the given port.
+    static iec101::SerialParam serialParamFor(const slavesim::Config& config, const QString& port);
+    static iec101::ProtocolSettings settingsFor(const slavesim::Config& config);
+
     // The port the master opens, and the settings that reach the slave through it.
     QString masterPort() const;
     iec101::SerialParam serialParam() const;

@@ -1,8 +1,21 @@
 #include "stationsline.h"
 
 #include "ptypair.h"
+#include "slavesimline.h"
 
 using namespace iec101;
+
+QVector<slavesim::Config> StationsLine::numbered(int count, int commonAddressOffset)
+{
+    QVector<slavesim::Config> configs;
+    for (int n = 1; n <= count; ++n) {
+        slavesim::Config config;
+        config.linkAddress = n;
+        config.commonAddress = commonAddressOffset + n;
+        configs << config;
+    }
+    return configs;
+}
 
 StationsLine::StationsLine(const QVector<slavesim::Config>& stationConfigs) : configs(stationConfigs)
 {
@@ -77,14 +90,7 @@ QString StationsLine::masterPort() const
 
 SerialParam StationsLine::serialParam() const
 {
-    const slavesim::Config first = configs.value(0);
-    SerialParam param;
-    param.portName = masterPort();
-    param.baudRate = first.baudRate;
-    param.dataBits = first.dataBits;
-    param.parity = first.parity;
-    param.stopBits = first.stopBits;
-    return param;
+    return SlaveSimLine::serialParamFor(configs.value(0), masterPort());
 }
 
 SerialSettings StationsLine::serialSettings() const
@@ -94,14 +100,7 @@ SerialSettings StationsLine::serialSettings() const
 
 ProtocolSettings StationsLine::settings() const
 {
-    const slavesim::Config first = configs.value(0);
-    ProtocolSettings settings;
-    settings.commonAddress = first.commonAddress;
-    settings.commonAddressSize = first.sizeOfCA;
-    settings.linkAddress = first.linkAddress;
-    settings.linkAddressSize = first.linkAddressLength;
-    settings.objectAddressSize = first.sizeOfIOA;
-    settings.causeSize = first.sizeOfCOT;
+    ProtocolSettings settings = SlaveSimLine::settingsFor(configs.value(0));
     for (const slavesim::Config& config : configs) {
         Station station;
         station.linkAddress = config.linkAddress;

@@ -24,6 +24,8 @@ public:
     // Ptys reopen only without parity, so the line and the stations use none. The field
     // sizes of the first station are the line's.
     explicit StationsLine(const QVector<slavesim::Config>& configs);
+    // Stations with link addresses 1 to count and common addresses offset + 1 to offset + count.
+    static QVector<slavesim::Config> numbered(int count, int commonAddressOffset = 0);
     ~StationsLine();
     StationsLine(const StationsLine&) = delete;
     StationsLine& operator=(const StationsLine&) = delete;
