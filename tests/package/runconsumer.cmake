@@ -19,7 +19,8 @@ if(STEP STREQUAL "install")
     foreach(file include/iec101view/iec101view.h include/iec101view/iec101view_export.h
             include/iec101view/iec101engine_export.h include/iec101view/command.h
             include/iec101view/serialparam.h include/iec101view/infoobject.h
-            ${LIBDIR}/pkgconfig/iec101view.pc bin/iec101-master)
+            include/iec101view/findingspanel.h ${LIBDIR}/pkgconfig/iec101view.pc bin/iec101-master
+            bin/iec101-report)
         if(NOT EXISTS ${PREFIX}/${file})
             message(FATAL_ERROR "installed file missing: ${file}")
         endif()
