@@ -69,9 +69,13 @@ FindingsPanel::FindingsPanel(FindingsTracker* tracker, QWidget* parent) : QWidge
     findingsTable->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     auto* controls = new QHBoxLayout;
-    controls->addWidget(new QLabel(tr("Kind:")));
+    auto* kindLabel = new QLabel(tr("Kind:"));
+    kindLabel->setObjectName(QStringLiteral("kindLabel"));
+    auto* stationLabel = new QLabel(tr("Station:"));
+    stationLabel->setObjectName(QStringLiteral("stationLabel"));
+    controls->addWidget(kindLabel);
     controls->addWidget(kindComboBox);
-    controls->addWidget(new QLabel(tr("Station:")));
+    controls->addWidget(stationLabel);
     controls->addWidget(stationComboBox);
     controls->addWidget(countLabel);
     controls->addStretch(1);

@@ -203,7 +203,7 @@ struct Iec101View::Private
     QString exportError;
     // Commissioning: the findings of the session, the point lists, listening on a tap.
     FindingsTracker* tracker = nullptr;
-    QPointer<FindingsPanel> findings;
+    QPointer<FindingsPanel> findingsPanel;
     LineListener* listener = nullptr; // on the worker thread, like the engine
     QCheckBox* listenCheckBox = nullptr;
     QComboBox* listenPortComboBox = nullptr;
@@ -370,7 +370,7 @@ LineMonitor* Iec101View::lineMonitor() const
 
 FindingsPanel* Iec101View::findingsPanel() const
 {
-    return d->findings.data();
+    return d->findingsPanel.data();
 }
 
 CommandForm* Iec101View::commandForm() const
@@ -420,9 +420,9 @@ bool Iec101View::eventFilter(QObject* watched, QEvent* event)
     // parent wants to see it.
     if (watched == d->monitor && event->type() == QEvent::ParentChange && d->monitor->parentWidget() != this)
         d->monitor->show();
-    if (watched == d->findings && event->type() == QEvent::ParentChange &&
-        d->findings->parentWidget() != this)
-        d->findings->show();
+    if (watched == d->findingsPanel && event->type() == QEvent::ParentChange &&
+        d->findingsPanel->parentWidget() != this)
+        d->findingsPanel->show();
     if (watched == d->form && event->type() == QEvent::ParentChange && d->form->parentWidget() != this)
         d->form->show();
     return QWidget::eventFilter(watched, event);
@@ -625,12 +625,12 @@ void Iec101View::connectClicked()
 
     const SerialSettings serial = SerialSettings::fromParam(param);
     d->tracker->startSession(protocol, serial.baudRate, serial.bitsPerCharacter());
-    if (d->findings) {
+    if (d->findingsPanel) {
         QVector<int> stations;
         for (const Station& station : protocol.stationList())
             stations << station.linkAddress;
-        d->findings->setStations(stations);
-        d->findings->reload();
+        d->findingsPanel->setStations(stations);
+        d->findingsPanel->reload();
     }
     d->listening = d->listenCheckBox->isChecked();
     if (d->listening) {
@@ -1113,15 +1113,15 @@ void Iec101View::Private::makeCommissioning()
     tracker->setObjectName(QStringLiteral("findingsTracker"));
     QObject::connect(engine, &MasterEngine::commandFinished, tracker, &FindingsTracker::addCommand);
 
-    findings = new FindingsPanel(tracker, q);
-    findings->setObjectName(QStringLiteral("findingsPanel"));
-    findings->hide();
-    findings->installEventFilter(q);
-    QObject::connect(findings, &FindingsPanel::frameRequested, q, [this](qint64 timeUs) {
+    findingsPanel = new FindingsPanel(tracker, q);
+    findingsPanel->setObjectName(QStringLiteral("findingsPanel"));
+    findingsPanel->hide();
+    findingsPanel->installEventFilter(q);
+    QObject::connect(findingsPanel, &FindingsPanel::frameRequested, q, [this](qint64 timeUs) {
         if (!monitor || !monitor->showFrame(timeUs))
             Q_EMIT q->setStatusBarMessage(Iec101View::tr("The line monitor no longer holds that frame"));
     });
-    QObject::connect(findings, &FindingsPanel::pointListChosen, q, [this](const QString& path) {
+    QObject::connect(findingsPanel, &FindingsPanel::pointListChosen, q, [this](const QString& path) {
         const bool loaded = q->importPointList(path);
         if (!pointProblems.isEmpty() || !loaded) {
             const int shown = 20;
@@ -1133,7 +1133,7 @@ void Iec101View::Private::makeCommissioning()
                                         : Iec101View::tr("Not loaded:\n%1").arg(text));
         }
     });
-    QObject::connect(findings, &FindingsPanel::reportChosen, q, [this](const QString& path) {
+    QObject::connect(findingsPanel, &FindingsPanel::reportChosen, q, [this](const QString& path) {
         Q_EMIT q->setStatusBarMessage(q->writeReport(path) ? Iec101View::tr("Report written to %1").arg(path)
                                                            : reportError);
     });
@@ -1200,13 +1200,13 @@ void Iec101View::Private::loadPointLists()
 
 void Iec101View::Private::showPointListState()
 {
-    if (!findings)
+    if (!findingsPanel)
         return;
     int points = 0;
     for (const PointList& list : tracker->pointLists())
         points += list.size();
-    findings->setPointListText(points == 0 ? Iec101View::tr("No point list")
-                                           : Iec101View::tr("%n listed point(s)", nullptr, points));
+    findingsPanel->setPointListText(points == 0 ? Iec101View::tr("No point list")
+                                                : Iec101View::tr("%n listed point(s)", nullptr, points));
 }
 
 bool Iec101View::importPointList(const QString& path, int linkAddress)
