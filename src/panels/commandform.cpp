@@ -426,7 +426,10 @@ void CommandForm::commandFinished(const CommandRequest& request, const CommandOu
     outcomeLabel->setText(tr("%1: %2%3").arg(request.text(), text, trip));
     if (request.id == testId) {
         testId = 0;
-        if (!outcome.succeeded())
+        // Without a connection there is nothing to test; said once by the view already.
+        const bool offline = outcome.result == CommandOutcome::Result::NotSent &&
+                             outcome.reason == CommandOutcome::Reason::NotConnected;
+        if (!outcome.succeeded() && !offline)
             Q_EMIT statusMessage(tr("Test command unanswered: %1").arg(outcome.text()));
     }
     addEntry({QDateTime::currentDateTime(), request.text(), outcome.text(), outcome.cause,
