@@ -390,8 +390,9 @@ void CommandForm::deactivateSelect()
 
 void CommandForm::sendTestCommand()
 {
-    // One at a time: the engine ends each within its command time-out.
-    if (testId != 0)
+    // One at a time: the engine ends each within its command time-out. Without a line
+    // there is nothing to test.
+    if (testId != 0 || !lineOpen)
         return;
     CommandRequest test;
     test.typeId = C_TS_NA_1;

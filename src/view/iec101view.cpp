@@ -571,6 +571,7 @@ void Iec101View::connectClicked()
     if (d->monitor)
         d->monitor->setSession(param, d->lastSettings);
 
+    d->form->setLineOpen(true);
     Q_EMIT doConnect(param, d->lastSettings);
     MasterEngine* engine = d->engine;
     const SerialSettings serial = SerialSettings::fromParam(param);
@@ -580,6 +581,7 @@ void Iec101View::connectClicked()
 void Iec101View::disconnectClicked()
 {
     d->connected = false;
+    d->form->setLineOpen(false);
     Q_EMIT doDisconnect();
     MasterEngine* engine = d->engine;
     d->onEngine([engine] { engine->close(); });
