@@ -2,6 +2,9 @@
 
 #include <cs101_information_objects.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace iec101 {
 
 namespace {
@@ -54,6 +57,14 @@ QVariant cp24Stamp(CP24Time2a tag, const QDateTime& masterClock)
     if (!tag)
         return QVariant();
     return QVariant(qulonglong(completeCp24Time(tag, clockFields(masterClock))));
+}
+
+// A normalized value is its 16-bit two's complement number x 2^-15 (0x4000 is 0.5). The
+// library divides by 32767 instead; its number is recovered and divided as it should be.
+float standardNormalized(float fromLibrary)
+{
+    const long raw = std::lround(double(fromLibrary) * 32767.0);
+    return float(double(std::clamp(raw, -32768L, 32767L)) / 32768.0);
 }
 
 int elapsedMs(CP16Time2a time)
@@ -282,12 +293,13 @@ void decodeInformationObject(InformationObject io, int typeId, InfoObject& objec
     case M_ME_NA_1:
     case M_ME_TA_1:
     case M_ME_TD_1:
-        object.value = QVariant(MeasuredValueNormalized_getValue(MeasuredValueNormalized(io)));
+        object.value =
+            QVariant(standardNormalized(MeasuredValueNormalized_getValue(MeasuredValueNormalized(io))));
         object.quality = MeasuredValueNormalized_getQuality(MeasuredValueNormalized(io));
         break;
     case M_ME_ND_1:
-        object.value = QVariant(
-            MeasuredValueNormalizedWithoutQuality_getValue(MeasuredValueNormalizedWithoutQuality(io)));
+        object.value = QVariant(standardNormalized(
+            MeasuredValueNormalizedWithoutQuality_getValue(MeasuredValueNormalizedWithoutQuality(io))));
         break;
     case M_ME_NB_1:
     case M_ME_TB_1:

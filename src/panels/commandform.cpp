@@ -390,8 +390,9 @@ void CommandForm::deactivateSelect()
 
 void CommandForm::sendTestCommand()
 {
-    // One at a time: the engine ends each within its command time-out.
-    if (testId != 0)
+    // One at a time: the engine ends each within its command time-out. Without a line
+    // there is nothing to test.
+    if (testId != 0 || !lineOpen)
         return;
     CommandRequest test;
     test.typeId = C_TS_NA_1;
@@ -426,7 +427,10 @@ void CommandForm::commandFinished(const CommandRequest& request, const CommandOu
     outcomeLabel->setText(tr("%1: %2%3").arg(request.text(), text, trip));
     if (request.id == testId) {
         testId = 0;
-        if (!outcome.succeeded())
+        // Without a connection there is nothing to test; said once by the view already.
+        const bool offline = outcome.result == CommandOutcome::Result::NotSent &&
+                             outcome.reason == CommandOutcome::Reason::NotConnected;
+        if (!outcome.succeeded() && !offline)
             Q_EMIT statusMessage(tr("Test command unanswered: %1").arg(outcome.text()));
     }
     addEntry({QDateTime::currentDateTime(), request.text(), outcome.text(), outcome.cause,

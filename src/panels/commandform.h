@@ -48,6 +48,8 @@ public:
     // Whether clock syncs (the command panel's included) should carry the line delay the
     // last delay acquisition measured.
     bool addsDelayToClockSync() const;
+    // Whether a line is open: the periodic test command waits for one.
+    void setLineOpen(bool open) { lineOpen = open; }
 
     // The history as CSV: time, command, outcome, cause, round trip in ms, line delay in ms.
     bool exportHistory(QIODevice* device, QString* errorString) const;
@@ -66,6 +68,7 @@ Q_SIGNALS:
     void statusMessage(const QString& text);
 
 private:
+    bool lineOpen = false;
     struct Entry
     {
         QDateTime time;

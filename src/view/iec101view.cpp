@@ -651,6 +651,7 @@ void Iec101View::connectClicked()
             Qt::QueuedConnection);
         return;
     }
+    d->form->setLineOpen(true);
     Q_EMIT doConnect(param, d->lastSettings);
     MasterEngine* engine = d->engine;
     d->onEngine([engine, serial, protocol] { engine->open(serial, protocol); });
@@ -673,6 +674,7 @@ void Iec101View::disconnectClicked()
         d->portRefreshTimer->start(kPortRefreshIntervalMs);
         return;
     }
+    d->form->setLineOpen(false);
     Q_EMIT doDisconnect();
     MasterEngine* engine = d->engine;
     d->onEngine([engine] { engine->close(); });

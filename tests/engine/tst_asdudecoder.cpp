@@ -82,6 +82,8 @@ private Q_SLOTS:
     void everyMonitoringType_data();
     void everyMonitoringType();
     void sequenceAddressesCount();
+    void normalizedValuesAsTheStandardHasThem_data();
+    void normalizedValuesAsTheStandardHasThem();
 };
 
 void TestAsduDecoder::everyMonitoringType_data()
@@ -144,18 +146,20 @@ void TestAsduDecoder::everyMonitoringType_data()
 
     // Measured values: normalized as the library's fraction (it scales by 32767, truncating),
     // scaled as integers, short floats.
-    row("M_ME_NA_1 normalized", 9, 20, "0.499985", "", kNoTime,
+    // The library's encoder multiplies a normalized value by 32767 and cuts off the
+    // fraction (0.5 leaves as 0x3FFF); read as the standard has it, that is 16383 x 2^-15.
+    row("M_ME_NA_1 normalized", 9, 20, "0.499969", "", kNoTime,
         [](int a) { return io(MeasuredValueNormalized_create(nullptr, a, 0.5f, 0)); });
-    row("M_ME_TA_1", 10, 3, "-1", "SB", kCp24Time, [](int a) {
+    row("M_ME_TA_1", 10, 3, "-0.999969", "SB", kCp24Time, [](int a) {
         sCP24Time2a t = cp24();
         return io(MeasuredValueNormalizedWithCP24Time2a_create(nullptr, a, -1.0f,
                                                                IEC60870_QUALITY_SUBSTITUTED, &t));
     });
-    row("M_ME_TD_1", 34, 3, "-0.249977", "", kCp56Time, [](int a) {
+    row("M_ME_TD_1", 34, 3, "-0.249969", "", kCp56Time, [](int a) {
         sCP56Time2a t = cp56();
         return io(MeasuredValueNormalizedWithCP56Time2a_create(nullptr, a, -0.25f, 0, &t));
     });
-    row("M_ME_ND_1 has no quality", 21, 20, "0.749996", "", kNoTime,
+    row("M_ME_ND_1 has no quality", 21, 20, "0.749969", "", kNoTime,
         [](int a) { return io(MeasuredValueNormalizedWithoutQuality_create(nullptr, a, 0.75f)); });
     row("M_ME_NB_1 scaled as an integer", 11, 20, "-32768", "", kNoTime,
         [](int a) { return io(MeasuredValueScaled_create(nullptr, a, -32768, 0)); });
@@ -306,6 +310,34 @@ void TestAsduDecoder::sequenceAddressesCount()
         QCOMPARE(objects[i].address, 1001 + i);
         QCOMPARE(objects[i].value, QVariant(i - 2));
     }
+}
+
+// A normalized value is its 16 bits x 2^-15, as the octets on the line have them.
+void TestAsduDecoder::normalizedValuesAsTheStandardHasThem_data()
+{
+    QTest::addColumn<int>("octets");
+    QTest::addColumn<float>("value");
+    QTest::newRow("0x4000 is a half") << 0x4000 << 0.5f;
+    QTest::newRow("0x8000 is minus one") << 0x8000 << -1.0f;
+    QTest::newRow("0x7FFF is one less 2^-15") << 0x7fff << float(32767.0 / 32768.0);
+    QTest::newRow("0xE000 is minus a quarter") << 0xe000 << -0.25f;
+}
+
+void TestAsduDecoder::normalizedValuesAsTheStandardHasThem()
+{
+    QFETCH(int, octets);
+    QFETCH(float, value);
+    sCS101_AppLayerParameters parameters{1, 1, 2, 0, 2, 3, 249};
+    // M_ME_NA_1, one element, spontaneous, CA 1, IOA 4001, the value, quality 0.
+    QByteArray asduOctets("\x09\x01\x03\x00\x01\x00\xa1\x0f\x00", 9);
+    asduOctets.append(char(octets & 0xff)).append(char(octets >> 8)).append('\0');
+    CS101_ASDU asdu = CS101_ASDU_createFromBuffer(&parameters, reinterpret_cast<uint8_t*>(asduOctets.data()),
+                                                  asduOctets.size());
+    QVERIFY(asdu);
+    const QVector<InfoObject> objects = decodeAsdu(asdu, 3);
+    CS101_ASDU_destroy(asdu);
+    QCOMPARE(objects.size(), 1);
+    QCOMPARE(objects.first().value.toFloat(), value);
 }
 
 QTEST_GUILESS_MAIN(TestAsduDecoder)

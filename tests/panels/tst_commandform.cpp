@@ -272,6 +272,10 @@ void TestCommandForm::unansweredTestCommandIsReported()
     QTest::keyClick(periodic, Qt::Key_Space);
     QVERIFY(child<QTimer>(form, "testTimer")->isActive());
 
+    // Without a line there is nothing to test, and nothing to report.
+    form.sendTestCommand();
+    QCOMPARE(sent.size(), 0);
+    form.setLineOpen(true);
     form.sendTestCommand();
     // One at a time: a second tick while the first waits sends nothing.
     form.sendTestCommand();

@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
         "control objects 1..10 (double points); 3014657..3014666 double commands moving them\n"
         "(refused in local mode, reported with cause 3); 2949121..2949159 single commands;\n"
         "1001..1010 single points, 4001..4005 short floats, 5001..5004 integrated totals, and\n"
-        "100001.. the extra single points. Commands need select before execute.\n"
+        "100001.. the extra single points. Commands take select before execute or a direct execute.\n"
         "Setpoints 6001..6004 (any format), step commands 7001..7002, bitstring commands\n"
         "8001..8002, each reported back at + 100; parameters for 4001..4005 and 6101..6104;\n"
         "test, reset of the process and delay acquisition confirmed.\n"

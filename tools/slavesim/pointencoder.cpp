@@ -14,10 +14,14 @@ template <typename T> InformationObject io(T object)
     return reinterpret_cast<InformationObject>(object);
 }
 
-// Normalized values cover [-1, 1 - 2^-15]; scaled values are 16-bit integers.
+// Normalized values cover [-1, 1 - 2^-15] and leave as value x 2^15; scaled values are
+// 16-bit integers. The library multiplies a normalized value by 32767 and cuts off the
+// fraction: it is handed the number that gives the standard's 16 bits that way.
 float normalized(double value)
 {
-    return float(std::clamp(value, -1.0, 32767.0 / 32768.0));
+    const long raw =
+        std::clamp(std::lround(std::clamp(value, -1.0, 32767.0 / 32768.0) * 32768.0), -32768L, 32767L);
+    return float((double(raw) + (raw < 0 ? -0.5 : 0.5)) / 32767.0);
 }
 
 int scaled(double value)
