@@ -416,15 +416,15 @@ QString Iec101View::exportErrorString() const
 
 bool Iec101View::eventFilter(QObject* watched, QEvent* event)
 {
-    // Hidden while it is an unplaced child of the view; a host that gives it another
-    // parent wants to see it.
-    if (watched == d->monitor && event->type() == QEvent::ParentChange && d->monitor->parentWidget() != this)
-        d->monitor->show();
-    if (watched == d->findingsPanel && event->type() == QEvent::ParentChange &&
-        d->findingsPanel->parentWidget() != this)
-        d->findingsPanel->show();
-    if (watched == d->form && event->type() == QEvent::ParentChange && d->form->parentWidget() != this)
-        d->form->show();
+    // The view watches only the line monitor, the findings panel and the command form. Each
+    // is hidden while it is an unplaced child of the view; a host that gives it another
+    // parent wants to see it. The watched object is not cast to its own class here: the
+    // filter also sees the events a panel gets while it is being destroyed.
+    if (event->type() == QEvent::ParentChange) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->parentWidget() != this)
+            widget->show();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
