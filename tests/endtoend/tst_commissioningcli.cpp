@@ -10,6 +10,7 @@
 
 #include "enginefixture.h"
 #include "masterengine.h"
+#include "masterrun.h"
 #include "slavesimline.h"
 #include "stationsline.h"
 
@@ -18,47 +19,7 @@ using namespace iec101;
 
 namespace {
 
-constexpr int kRunTimeout = 90000;
-
-struct Run
-{
-    explicit Run(const QStringList& arguments) { process.start(QStringLiteral(IEC101_MASTER), arguments); }
-    ~Run()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    // The exit status, or -1 when it did not end in time.
-    int finish()
-    {
-        if (!process.waitForFinished(kRunTimeout) || process.exitStatus() != QProcess::NormalExit)
-            return -1;
-        read();
-        errors = QString::fromUtf8(process.readAllStandardError());
-        return process.exitCode();
-    }
-    void read()
-    {
-        for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
-            if (!line.isEmpty())
-                records << QJsonDocument::fromJson(line).object();
-        }
-    }
-    QVector<QJsonObject> ofEvent(const char* event) const
-    {
-        QVector<QJsonObject> found;
-        for (const QJsonObject& record : records) {
-            if (record.value(QStringLiteral("event")).toString() == QLatin1String(event))
-                found << record;
-        }
-        return found;
-    }
-    QProcess process;
-    QVector<QJsonObject> records;
-    QString errors;
-};
+const QString kMaster = QStringLiteral(IEC101_MASTER);
 
 // The simulated station's interrogation listed but for 1004; 1500 listed and not there,
 // 4002 listed with another type, 4001 expected below its value.
@@ -118,9 +79,10 @@ void TestCommissioningCli::findingsAndReport()
     const QString report = dir.filePath(QStringLiteral("report.pdf"));
     QVERIFY(writeFile(points, stationList()));
 
-    Run run({QStringLiteral("--port"), line.masterPort(), QStringLiteral("--parity"), QStringLiteral("N"),
-             QStringLiteral("--points"), points, QStringLiteral("--report"), report,
-             QStringLiteral("C_SC_NA_1 2949122 1 select"), QStringLiteral("wait 0.5")});
+    MasterRun run(kMaster,
+                  {QStringLiteral("--port"), line.masterPort(), QStringLiteral("--parity"),
+                   QStringLiteral("N"), QStringLiteral("--points"), points, QStringLiteral("--report"),
+                   report, QStringLiteral("C_SC_NA_1 2949122 1 select"), QStringLiteral("wait 0.5")});
     QCOMPARE(run.finish(), 1); // the refused command
     QStringList found;
     for (const QJsonObject& finding : run.ofEvent("finding")) {
@@ -170,9 +132,9 @@ void TestCommissioningCli::badPointLists()
     QTemporaryDir dir;
     const QString points = dir.filePath(QStringLiteral("points.csv"));
     QVERIFY(writeFile(points, list));
-    Run run({QStringLiteral("--port"), line.masterPort(), QStringLiteral("--parity"), QStringLiteral("N"),
-             QStringLiteral("--no-initial"), QStringLiteral("--points"), points,
-             QStringLiteral("C_RD_NA_1 1001")});
+    MasterRun run(kMaster, {QStringLiteral("--port"), line.masterPort(), QStringLiteral("--parity"),
+                            QStringLiteral("N"), QStringLiteral("--no-initial"), QStringLiteral("--points"),
+                            points, QStringLiteral("C_RD_NA_1 1001")});
     QCOMPARE(run.finish(), status);
     QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
     QCOMPARE(run.ofEvent("link").isEmpty(), status != 0);
@@ -181,8 +143,9 @@ void TestCommissioningCli::badPointLists()
 void TestCommissioningCli::listenRefusesCommands()
 {
     // The port does not exist: a refusal must come before any attempt to open it.
-    Run run({QStringLiteral("--listen"), QStringLiteral("--port"), QStringLiteral("/nonexistent/tap"),
-             QStringLiteral("wait 1"), QStringLiteral("C_RD_NA_1 4001")});
+    MasterRun run(kMaster,
+                  {QStringLiteral("--listen"), QStringLiteral("--port"), QStringLiteral("/nonexistent/tap"),
+                   QStringLiteral("wait 1"), QStringLiteral("C_RD_NA_1 4001")});
     QCOMPARE(run.finish(), 2);
     QVERIFY2(run.errors.contains(QStringLiteral("--listen sends nothing: \"C_RD_NA_1 4001\" is refused")),
              qPrintable(run.errors));
@@ -197,14 +160,12 @@ void TestCommissioningCli::listenHearsAnotherMaster()
     QTemporaryDir dir;
     const QString report = dir.filePath(QStringLiteral("heard.pdf"));
 
-    Run run({QStringLiteral("--listen"), QStringLiteral("--port"), tap, QStringLiteral("--parity"),
-             QStringLiteral("N"), QStringLiteral("--report"), report, QStringLiteral("wait 8")});
-    QVERIFY(QTest::qWaitFor(
-        [&run] {
-            run.read();
-            return !run.ofEvent("status").isEmpty();
-        },
-        10000));
+    MasterRun run(kMaster,
+                  {QStringLiteral("--listen"), QStringLiteral("--port"), tap, QStringLiteral("--parity"),
+                   QStringLiteral("N"), QStringLiteral("--report"), report, QStringLiteral("wait 8")});
+    QVERIFY(run.waitFor([](const QJsonObject& record) {
+        return record.value(QStringLiteral("event")) == QLatin1String("status");
+    }));
 
     EngineFixture f;
     f.openTyped(line.serialSettings(), line.settings());

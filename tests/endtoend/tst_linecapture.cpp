@@ -15,6 +15,7 @@
 #include "ptypair.h"
 #include "scratchsettings.h"
 #include "slavesimline.h"
+#include "tsharkfields.h"
 #include "viewdriver.h"
 
 using namespace iec101;
@@ -38,37 +39,18 @@ struct Record
 // tshark's reading of a capture made with the view's default settings.
 QVector<Record> decode(const QString& path)
 {
-    QProcess tshark;
-    tshark.start(QStringLiteral("tshark"), {"-r", path,
-                                            "-d", "rtacser.data,iec60870_101",
-                                            "-o", "iec60870_101.linkaddr_len:2",
-                                            "-o", "iec60870_101.cot_len:2",
-                                            "-o", "iec60870_101.asdu_addr_len:2",
-                                            "-o", "iec60870_101.asdu_ioa_len:3",
-                                            "-T", "fields",
-                                            "-E", "separator=|",
-                                            "-e", "rtacser.eventtype",
-                                            "-e", "iec60870_101.ctrl_prm",
-                                            "-e", "iec60870_101.ctrl_func_pri_to_sec",
-                                            "-e", "iec60870_101.ctrl_func_sec_to_pri",
-                                            "-e", "iec60870_asdu.typeid",
-                                            "-e", "iec60870_asdu.causetx",
-                                            "-e", "iec60870_asdu.nega",
-                                            "-e", "iec60870_asdu.qoi",
-                                            "-e", "iec60870_asdu.dco.se",
-                                            "-e", "frame.protocols",
-                                            "-e", "_ws.expert",
-                                            "-e", "_ws.malformed"});
-    if (!tshark.waitForFinished(60000) || tshark.exitCode() != 0) {
-        qWarning() << "tshark:" << tshark.errorString() << tshark.readAllStandardError();
-        return {};
-    }
+    QString error;
+    const QList<QStringList> rows =
+        tsharkFields(path,
+                     {"rtacser.eventtype", "iec60870_101.ctrl_prm", "iec60870_101.ctrl_func_pri_to_sec",
+                      "iec60870_101.ctrl_func_sec_to_pri", "iec60870_asdu.typeid", "iec60870_asdu.causetx",
+                      "iec60870_asdu.nega", "iec60870_asdu.qoi", "iec60870_asdu.dco.se", "frame.protocols",
+                      "_ws.expert", "_ws.malformed"},
+                     &error);
+    if (!error.isEmpty())
+        qWarning() << error;
     QVector<Record> records;
-    const QList<QByteArray> lines = tshark.readAllStandardOutput().split('\n');
-    for (const QByteArray& line : lines) {
-        const QStringList f = QString::fromLatin1(line).split(QLatin1Char('|'));
-        if (f.size() != 12)
-            continue;
+    for (const QStringList& f : rows) {
         Record record;
         const bool sent = f[0] == QLatin1String("0x01");
         record.sentPrimary = sent && f[1] == QLatin1String("1");

@@ -10,6 +10,7 @@
 
 #include <iec60870_common.h>
 
+#include "masterrun.h"
 #include "ptypair.h"
 #include "slavesimline.h"
 #include "stationsline.h"
@@ -18,99 +19,7 @@ namespace ioa = slavesim::ioa;
 
 namespace {
 
-constexpr int kRunTimeout = 60000;
-
-// One run of iec101-master, its records parsed as they arrive.
-class MasterRun
-{
-public:
-    explicit MasterRun(const QStringList& arguments,
-                       const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { readRecords(); });
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(IEC101_MASTER), arguments);
-    }
-    ~MasterRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-
-    // The exit status, or -1 when it did not end in time or crashed.
-    int finish()
-    {
-        if (!process.waitForFinished(kRunTimeout) || process.exitStatus() != QProcess::NormalExit)
-            return -1;
-        readRecords();
-        errors = QString::fromUtf8(process.readAllStandardError());
-        return process.exitCode();
-    }
-
-    bool waitFor(const std::function<bool(const QJsonObject&)>& match)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < kRunTimeout) {
-            for (const QJsonObject& record : qAsConst(records)) {
-                if (match(record))
-                    return true;
-            }
-            if (process.state() == QProcess::NotRunning)
-                return false;
-            QTest::qWait(20);
-        }
-        return false;
-    }
-
-    QVector<QJsonObject> ofEvent(const QString& event) const
-    {
-        QVector<QJsonObject> found;
-        for (const QJsonObject& record : records) {
-            if (record.value(QStringLiteral("event")).toString() == event)
-                found << record;
-        }
-        return found;
-    }
-
-    // The commands the user gave, as "text -> outcome".
-    QStringList outcomes() const
-    {
-        QStringList texts;
-        for (const QJsonObject& record : ofEvent(QStringLiteral("command"))) {
-            if (!record.value(QStringLiteral("automatic")).toBool())
-                texts << record.value(QStringLiteral("command")).toString() + QStringLiteral(" -> ") +
-                             record.value(QStringLiteral("outcome")).toString();
-        }
-        return texts;
-    }
-
-    QProcess process;
-    QVector<QJsonObject> records;
-    QStringList badLines; // stdout lines that are no JSON object with a time and an event
-    QString errors;
-
-private:
-    void readRecords()
-    {
-        pending += process.readAllStandardOutput();
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            const QJsonObject record = QJsonDocument::fromJson(line).object();
-            const bool timed = record.value(QStringLiteral("time")).toString().endsWith(QLatin1Char('Z'));
-            if (!timed || !record.contains(QStringLiteral("event")))
-                badLines << QString::fromUtf8(line);
-            else
-                records << record;
-        }
-    }
-
-    QByteArray pending;
-};
+const QString kMaster = QStringLiteral(IEC101_MASTER);
 
 QStringList lineArguments(const SlaveSimLine& line)
 {
@@ -291,7 +200,7 @@ void TestMasterCli::runsCommands()
     } else {
         arguments += commands;
     }
-    MasterRun run(arguments);
+    MasterRun run(kMaster, arguments);
     const int exited = run.finish();
     QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join(QLatin1Char('\n'))));
     QCOMPARE(run.outcomes(), outcomes);
@@ -426,7 +335,7 @@ void TestMasterCli::refusesBadUsage()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, said);
-    MasterRun run(arguments);
+    MasterRun run(kMaster, arguments);
     QCOMPARE(run.finish(), 2);
     QVERIFY2(run.errors.contains(said), qPrintable(run.errors));
     QVERIFY(run.records.isEmpty() && run.badLines.isEmpty());
@@ -460,7 +369,7 @@ void TestMasterCli::portProblems()
         QVERIFY2(pty.start(), qPrintable(pty.errorString()));
         port = pty.pathA();
     }
-    MasterRun run({"--port", port, "--parity", "N", "--link-timeout-ms", "1500", "C_RD_NA_1 4001"});
+    MasterRun run(kMaster, {"--port", port, "--parity", "N", "--link-timeout-ms", "1500", "C_RD_NA_1 4001"});
     QCOMPARE(run.finish(), exitCode);
     QVERIFY2(run.errors.contains(said), qPrintable(run.errors));
     QVERIFY(run.outcomes().isEmpty());
@@ -480,7 +389,8 @@ void TestMasterCli::capture()
     QVERIFY2(line.start(), qPrintable(line.errorString()));
     const QString path =
         writable ? dir.filePath(QStringLiteral("line.pcap")) : QStringLiteral("/nonexistent/line.pcap");
-    MasterRun run(lineArguments(line) + QStringList{"--no-initial", "--capture", path, "C_RD_NA_1 4001"});
+    MasterRun run(kMaster,
+                  lineArguments(line) + QStringList{"--no-initial", "--capture", path, "C_RD_NA_1 4001"});
     QCOMPARE(run.finish(), 0);
     QCOMPARE(run.outcomes(), QStringList{"C_RD_NA_1 4001 -> confirmed"});
     if (!writable) {
@@ -513,7 +423,7 @@ void TestMasterCli::reportsWhatArrivesMeanwhile()
     // Two hours east of UTC, without summer time and without a zone file.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TZ"), QStringLiteral("XYZ-2"));
-    MasterRun run(lineArguments(line) + QStringList{"wait 30"}, environment);
+    MasterRun run(kMaster, lineArguments(line) + QStringList{"wait 30"}, environment);
     QVERIFY(run.waitFor([](const QJsonObject& r) { return isEvent(r, "initial"); }));
     // The station's clock fields, 09:30:47.591.
     const qint64 stamp = QDateTime(QDate(2026, 12, 6), QTime(9, 30, 47, 591), Qt::UTC).toMSecsSinceEpoch();
@@ -560,15 +470,15 @@ void TestMasterCli::signalEndsRun()
     if (commandPending)
         line.slave().setCommandMode(slavesim::CommandMode::Silent);
     const QString capturePath = dir.filePath(QStringLiteral("signal.pcap"));
-    MasterRun run(lineArguments(line) + QStringList{"--no-initial", "--timeout-ms", "60000", "--capture",
-                                                    capturePath,
-                                                    commandPending ? "C_RD_NA_1 4001" : "wait 60"});
+    MasterRun run(kMaster, lineArguments(line) + QStringList{"--no-initial", "--timeout-ms", "60000",
+                                                             "--capture", capturePath,
+                                                             commandPending ? "C_RD_NA_1 4001" : "wait 60"});
     QVERIFY(run.waitFor([](const QJsonObject& r) {
         return isEvent(r, "link") &&
                r.value(QStringLiteral("state")).toString() == QLatin1String("available");
     }));
     if (commandPending)
-        QTRY_COMPARE_WITH_TIMEOUT(line.slave().received(C_RD_NA_1).size(), 1, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(line.slave().received(C_RD_NA_1).size(), 1, MasterRun::kTimeoutMs);
     ::kill(pid_t(run.process.processId()), signalNumber);
     QCOMPARE(run.finish(), 128 + signalNumber);
 
@@ -585,14 +495,14 @@ void TestMasterCli::stationBusyForGood()
 {
     SlaveSimLine line;
     QVERIFY2(line.start(), qPrintable(line.errorString()));
-    MasterRun run(lineArguments(line) +
-                  QStringList{"--no-initial", "--link-timeout-ms", "2000", "wait 1.5", "C_RD_NA_1 4001"});
+    MasterRun run(kMaster, lineArguments(line) + QStringList{"--no-initial", "--link-timeout-ms", "2000",
+                                                             "wait 1.5", "C_RD_NA_1 4001"});
     QVERIFY(run.waitFor([](const QJsonObject& r) {
         return isEvent(r, "link") &&
                r.value(QStringLiteral("state")).toString() == QLatin1String("available");
     }));
     // Busy from the wait on, so the read meets a busy station.
-    line.slave().setBusy(kRunTimeout);
+    line.slave().setBusy(MasterRun::kTimeoutMs);
     const int exited = run.finish();
     // The engine would hold the read for as long as the station stays busy.
     QCOMPARE(run.outcomes(), QStringList{"C_RD_NA_1 4001 -> not-sent"});
@@ -607,8 +517,8 @@ void TestMasterCli::severalStations()
     const QVector<slavesim::Config> configs = StationsLine::numbered(3, 10);
     StationsLine line(configs);
     QVERIFY2(line.start(), qPrintable(line.errorString()));
-    MasterRun run({"--port", line.masterPort(), "--parity", "N", "--station", "1:11", "--station", "2:12",
-                   "--station", "3:13", "C_IC_NA_1 la=all", "C_RD_NA_1 4001 la=2"});
+    MasterRun run(kMaster, {"--port", line.masterPort(), "--parity", "N", "--station", "1:11", "--station",
+                            "2:12", "--station", "3:13", "C_IC_NA_1 la=all", "C_RD_NA_1 4001 la=2"});
     QCOMPARE(run.finish(), 0);
     QVERIFY2(run.badLines.isEmpty(), qPrintable(run.badLines.join('\n')));
     for (const QJsonObject& record : qAsConst(run.records))
