@@ -490,12 +490,20 @@ void TestIec101Network::nextCommandAfterCutLine()
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("state Available"), kLong);
 
     f.events.clear();
+    f.statusMessages.clear();
+    // On failure: the status messages, then what the engine did.
+    const auto story = [&f] {
+        QStringList lines;
+        for (const QList<QVariant>& message : qAsConst(f.statusMessages))
+            lines << QStringLiteral("status: ") + message.value(0).toString();
+        return (lines + f.events).join(QLatin1Char('\n')).toLocal8Bit();
+    };
     Q_EMIT f.sendCommand(Command::Single, {ioa::kFirstSingleCommand, 1});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Single"), kLong);
-    QVERIFY2(f.statusMessages.isEmpty(), qPrintable(f.events.join('\n')));
+    QVERIFY2(f.statusMessages.isEmpty(), story().constData());
     Q_EMIT f.sendCommand(Command::Read, {ioa::kFirstMeasured});
     QTRY_VERIFY_WITH_TIMEOUT(f.events.contains("ended Read"), kLong);
-    QVERIFY2(f.statusMessages.isEmpty(), qPrintable(f.events.join('\n')));
+    QVERIFY2(f.statusMessages.isEmpty(), story().constData());
     QCOMPARE(f.lastRequested().size(), 1);
 }
 
