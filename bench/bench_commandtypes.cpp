@@ -38,18 +38,6 @@ struct Series
     CommandRequest request;
 };
 
-CommandRequest command(int typeId, int address, const QVariant& value,
-                       Execution execution = Execution::Direct, int qualifier = 0)
-{
-    CommandRequest request;
-    request.typeId = typeId;
-    request.objectAddress = address;
-    request.value = value;
-    request.execution = execution;
-    request.qualifier = qualifier;
-    return request;
-}
-
 Trip runCommand(EngineFixture& f, int baud, CommandRequest request)
 {
     const auto lineBytes = [&f] {
@@ -126,31 +114,31 @@ QVector<Series> allSeries()
     const int step = ioa::kFirstStepCommand;
     const int bits = ioa::kFirstBitstringCommand;
     return {
-        {"C_RC_NA_1 direct", command(C_RC_NA_1, step, 2)},
-        {"C_RC_NA_1 select, execute", command(C_RC_NA_1, step, 1, sbe)},
-        {"C_SE_NA_1 direct", command(C_SE_NA_1, setpoint, 0.5)},
-        {"C_SE_NA_1 select, execute", command(C_SE_NA_1, setpoint, -0.25, sbe)},
-        {"C_SE_NB_1 direct", command(C_SE_NB_1, setpoint + 1, 1234)},
-        {"C_SE_NB_1 select, execute", command(C_SE_NB_1, setpoint + 1, -7, sbe)},
-        {"C_SE_NC_1 direct", command(C_SE_NC_1, setpoint + 2, 230.5)},
-        {"C_SE_NC_1 select, execute", command(C_SE_NC_1, setpoint + 2, 49.9, sbe)},
-        {"C_BO_NA_1", command(C_BO_NA_1, bits, 0xA5A5F00Fu)},
-        {"C_SC_TA_1 select, execute", command(C_SC_TA_1, ioa::kFirstSingleCommand, true, sbe)},
-        {"C_DC_TA_1 select, execute", command(C_DC_TA_1, ioa::kDoubleCommandBase + 1, 2, sbe)},
-        {"C_RC_TA_1 select, execute", command(C_RC_TA_1, step, 2, sbe)},
-        {"C_SE_TA_1 select, execute", command(C_SE_TA_1, setpoint, 0.75, sbe)},
-        {"C_SE_TB_1 select, execute", command(C_SE_TB_1, setpoint + 1, 100, sbe)},
-        {"C_SE_TC_1 select, execute", command(C_SE_TC_1, setpoint + 2, 12.5, sbe)},
-        {"C_BO_TA_1", command(C_BO_TA_1, bits + 1, 0xFFu)},
-        {"C_TS_NA_1", command(C_TS_NA_1, 0, QVariant())},
-        {"C_RP_NA_1", command(C_RP_NA_1, 0, QVariant(), Execution::Direct, 1)},
-        {"C_CD_NA_1", command(C_CD_NA_1, 0, QVariant())},
-        {"P_ME_NA_1", command(P_ME_NA_1, ioa::kFirstMeasured, 0.1, Execution::Direct, 1)},
-        {"P_ME_NB_1", command(P_ME_NB_1, ioa::kFirstMeasured, 10, Execution::Direct, 3)},
-        {"P_ME_NC_1", command(P_ME_NC_1, ioa::kFirstMeasured, 250.0, Execution::Direct, 4)},
-        {"P_AC_NA_1", command(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2)},
-        {"C_SE_NB_1 select only", command(C_SE_NB_1, setpoint + 3, 5, Execution::SelectOnly)},
-        {"C_SE_NB_1 deactivation", command(C_SE_NB_1, setpoint + 3, 5, Execution::Deactivate)},
+        {"C_RC_NA_1 direct", CommandRequest::of(C_RC_NA_1, step, 2)},
+        {"C_RC_NA_1 select, execute", CommandRequest::of(C_RC_NA_1, step, 1, sbe)},
+        {"C_SE_NA_1 direct", CommandRequest::of(C_SE_NA_1, setpoint, 0.5)},
+        {"C_SE_NA_1 select, execute", CommandRequest::of(C_SE_NA_1, setpoint, -0.25, sbe)},
+        {"C_SE_NB_1 direct", CommandRequest::of(C_SE_NB_1, setpoint + 1, 1234)},
+        {"C_SE_NB_1 select, execute", CommandRequest::of(C_SE_NB_1, setpoint + 1, -7, sbe)},
+        {"C_SE_NC_1 direct", CommandRequest::of(C_SE_NC_1, setpoint + 2, 230.5)},
+        {"C_SE_NC_1 select, execute", CommandRequest::of(C_SE_NC_1, setpoint + 2, 49.9, sbe)},
+        {"C_BO_NA_1", CommandRequest::of(C_BO_NA_1, bits, 0xA5A5F00Fu)},
+        {"C_SC_TA_1 select, execute", CommandRequest::of(C_SC_TA_1, ioa::kFirstSingleCommand, true, sbe)},
+        {"C_DC_TA_1 select, execute", CommandRequest::of(C_DC_TA_1, ioa::kDoubleCommandBase + 1, 2, sbe)},
+        {"C_RC_TA_1 select, execute", CommandRequest::of(C_RC_TA_1, step, 2, sbe)},
+        {"C_SE_TA_1 select, execute", CommandRequest::of(C_SE_TA_1, setpoint, 0.75, sbe)},
+        {"C_SE_TB_1 select, execute", CommandRequest::of(C_SE_TB_1, setpoint + 1, 100, sbe)},
+        {"C_SE_TC_1 select, execute", CommandRequest::of(C_SE_TC_1, setpoint + 2, 12.5, sbe)},
+        {"C_BO_TA_1", CommandRequest::of(C_BO_TA_1, bits + 1, 0xFFu)},
+        {"C_TS_NA_1", CommandRequest::of(C_TS_NA_1, 0, QVariant())},
+        {"C_RP_NA_1", CommandRequest::of(C_RP_NA_1, 0, QVariant(), Execution::Direct, 1)},
+        {"C_CD_NA_1", CommandRequest::of(C_CD_NA_1, 0, QVariant())},
+        {"P_ME_NA_1", CommandRequest::of(P_ME_NA_1, ioa::kFirstMeasured, 0.1, Execution::Direct, 1)},
+        {"P_ME_NB_1", CommandRequest::of(P_ME_NB_1, ioa::kFirstMeasured, 10, Execution::Direct, 3)},
+        {"P_ME_NC_1", CommandRequest::of(P_ME_NC_1, ioa::kFirstMeasured, 250.0, Execution::Direct, 4)},
+        {"P_AC_NA_1", CommandRequest::of(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2)},
+        {"C_SE_NB_1 select only", CommandRequest::of(C_SE_NB_1, setpoint + 3, 5, Execution::SelectOnly)},
+        {"C_SE_NB_1 deactivation", CommandRequest::of(C_SE_NB_1, setpoint + 3, 5, Execution::Deactivate)},
     };
 }
 

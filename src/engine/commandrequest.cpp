@@ -8,58 +8,48 @@
 
 namespace iec101 {
 
-CommandRequest CommandRequest::read(int objectAddress)
+CommandRequest CommandRequest::of(int typeId, int objectAddress, const QVariant& value, Execution execution,
+                                  int qualifier)
 {
     CommandRequest request;
-    request.typeId = C_RD_NA_1;
+    request.typeId = typeId;
     request.objectAddress = objectAddress;
+    request.value = value;
+    request.execution = execution;
+    request.qualifier = qualifier;
     return request;
+}
+
+CommandRequest CommandRequest::read(int objectAddress)
+{
+    return of(C_RD_NA_1, objectAddress);
 }
 
 CommandRequest CommandRequest::interrogation(int qoi)
 {
-    CommandRequest request;
-    request.typeId = C_IC_NA_1;
-    request.qualifier = qoi;
-    return request;
+    return of(C_IC_NA_1, 0, QVariant(), Execution::Direct, qoi);
 }
 
 CommandRequest CommandRequest::counterInterrogation(int qcc)
 {
-    CommandRequest request;
-    request.typeId = C_CI_NA_1;
-    request.qualifier = qcc;
-    return request;
+    return of(C_CI_NA_1, 0, QVariant(), Execution::Direct, qcc);
 }
 
 CommandRequest CommandRequest::clockSync(bool broadcast)
 {
-    CommandRequest request;
-    request.typeId = C_CS_NA_1;
+    CommandRequest request = of(C_CS_NA_1, 0);
     request.broadcast = broadcast;
     return request;
 }
 
 CommandRequest CommandRequest::singleCommand(int objectAddress, bool on, Execution execution, int qu)
 {
-    CommandRequest request;
-    request.typeId = C_SC_NA_1;
-    request.objectAddress = objectAddress;
-    request.value = on;
-    request.execution = execution;
-    request.qualifier = qu;
-    return request;
+    return of(C_SC_NA_1, objectAddress, on, execution, qu);
 }
 
 CommandRequest CommandRequest::doubleCommand(int objectAddress, int state, Execution execution, int qu)
 {
-    CommandRequest request;
-    request.typeId = C_DC_NA_1;
-    request.objectAddress = objectAddress;
-    request.value = state;
-    request.execution = execution;
-    request.qualifier = qu;
-    return request;
+    return of(C_DC_NA_1, objectAddress, state, execution, qu);
 }
 
 bool CommandRequest::fromCommand(Command::CommandType type, const QVector<int>& values,

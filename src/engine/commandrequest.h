@@ -54,6 +54,9 @@ struct IEC101ENGINE_EXPORT CommandRequest
     // come without one.
     quint64 id = 0;
 
+    // Any type with its fields; the others below are this for their type.
+    static CommandRequest of(int typeId, int objectAddress, const QVariant& value = QVariant(),
+                             Execution execution = Execution::Direct, int qualifier = 0);
     static CommandRequest read(int objectAddress);
     static CommandRequest interrogation(int qoi = 20);
     static CommandRequest counterInterrogation(int qcc = 5);

@@ -213,11 +213,11 @@ void TestMasterCli::runsCommands()
     }
     const QVector<QJsonObject> commandRecords = run.ofEvent(QStringLiteral("command"));
     if (!firstDetail.isEmpty()) {
-        const QJsonObject first =
-            *std::find_if(commandRecords.cbegin(), commandRecords.cend(), [](const QJsonObject& r) {
-                return !r.value(QStringLiteral("automatic")).toBool();
-            });
-        QCOMPARE(first.value(QStringLiteral("detail")).toString(), firstDetail);
+        const auto first =
+            std::find_if(commandRecords.cbegin(), commandRecords.cend(),
+                         [](const QJsonObject& r) { return !r.value(QStringLiteral("automatic")).toBool(); });
+        QVERIFY(first != commandRecords.cend());
+        QCOMPARE(first->value(QStringLiteral("detail")).toString(), firstDetail);
     }
     // A delay acquisition's record carries the delay it measured.
     for (const QJsonObject& record : commandRecords) {
@@ -432,9 +432,11 @@ void TestMasterCli::reportsWhatArrivesMeanwhile()
     run.process.terminate();
     QCOMPARE(run.finish(), 128 + SIGTERM);
 
+    // An empty object when there is none: its fields then fail the comparisons below.
     const auto find = [&run](int cot, int address) {
-        return *std::find_if(run.records.cbegin(), run.records.cend(),
-                             [=](const QJsonObject& r) { return isObject(r, cot, address); });
+        const auto found = std::find_if(run.records.cbegin(), run.records.cend(),
+                                        [=](const QJsonObject& r) { return isObject(r, cot, address); });
+        return found == run.records.cend() ? QJsonObject() : *found;
     };
     // The event as the example in the documentation shows it.
     const QJsonObject event = find(3, ioa::kFirstSinglePoint + 2);

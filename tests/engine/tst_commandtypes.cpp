@@ -27,18 +27,6 @@ constexpr int kLong = 20000;
 
 enum class Setup { Normal, RefusesTarget, NoTermination };
 
-CommandRequest command(int typeId, int address, const QVariant& value,
-                       Execution execution = Execution::Direct, int qualifier = 0)
-{
-    CommandRequest request;
-    request.typeId = typeId;
-    request.objectAddress = address;
-    request.value = value;
-    request.execution = execution;
-    request.qualifier = qualifier;
-    return request;
-}
-
 // An ASDU the master sent, cut out of its frame (2-octet link address, cause and common
 // address, 3-octet object address: the simulated station's layout).
 struct SentAsdu
@@ -155,89 +143,94 @@ void TestCommandTypes::everyTypeOnTheLine_data()
     const Setup normal = Setup::Normal;
 
     QTest::newRow("single command with long pulse, direct")
-        << normal << command(C_SC_NA_1, single, true, Execution::Direct, 2) << QStringList{"6 09"}
+        << normal << CommandRequest::of(C_SC_NA_1, single, true, Execution::Direct, 2) << QStringList{"6 09"}
         << "terminated" << QVariant(1) << 2 << 0 << QVariant();
     QTest::newRow("double command persistent, selected then executed, moves the object")
-        << normal << command(C_DC_NA_1, object, 2, sbe, 3) << QStringList{"6 8E", "6 0E"} << "terminated"
-        << QVariant(2) << 3 << ioa::kObjectStateBase + 1 << QVariant(2);
+        << normal << CommandRequest::of(C_DC_NA_1, object, 2, sbe, 3) << QStringList{"6 8E", "6 0E"}
+        << "terminated" << QVariant(2) << 3 << ioa::kObjectStateBase + 1 << QVariant(2);
     QTest::newRow("step higher, selected then executed, moves the position up")
-        << normal << command(C_RC_NA_1, step, 2, sbe) << QStringList{"6 82", "6 02"} << "terminated"
-        << QVariant(2) << 0 << step + back << QVariant(1);
+        << normal << CommandRequest::of(C_RC_NA_1, step, 2, sbe) << QStringList{"6 82", "6 02"}
+        << "terminated" << QVariant(2) << 0 << step + back << QVariant(1);
     QTest::newRow("step lower with short pulse moves the position down")
-        << normal << command(C_RC_NA_1, step + 1, 1, Execution::Direct, 1) << QStringList{"6 05"}
+        << normal << CommandRequest::of(C_RC_NA_1, step + 1, 1, Execution::Direct, 1) << QStringList{"6 05"}
         << "terminated" << QVariant(1) << 1 << step + 1 + back << QVariant(-1);
     QTest::newRow("normalized setpoint one half is 0x4000 and reported back")
-        << normal << command(C_SE_NA_1, setpoint, 0.5) << QStringList{"6 00 40 00"} << "terminated"
+        << normal << CommandRequest::of(C_SE_NA_1, setpoint, 0.5) << QStringList{"6 00 40 00"} << "terminated"
         << QVariant(0.5) << 0 << setpoint + back << QVariant(0.5);
     QTest::newRow("normalized setpoint at the bottom of its range, selected with ql")
-        << normal << command(C_SE_NA_1, setpoint, -1.0, sbe, 1) << QStringList{"6 00 80 81", "6 00 80 01"}
-        << "terminated" << QVariant(-1.0) << 1 << setpoint + back << QVariant(-1.0);
+        << normal << CommandRequest::of(C_SE_NA_1, setpoint, -1.0, sbe, 1)
+        << QStringList{"6 00 80 81", "6 00 80 01"} << "terminated" << QVariant(-1.0) << 1 << setpoint + back
+        << QVariant(-1.0);
     QTest::newRow("scaled setpoint selected then executed")
-        << normal << command(C_SE_NB_1, setpoint + 1, -2, sbe, 5) << QStringList{"6 FE FF 85", "6 FE FF 05"}
-        << "terminated" << QVariant(-2.0) << 5 << setpoint + 1 + back << QVariant(-2);
+        << normal << CommandRequest::of(C_SE_NB_1, setpoint + 1, -2, sbe, 5)
+        << QStringList{"6 FE FF 85", "6 FE FF 05"} << "terminated" << QVariant(-2.0) << 5
+        << setpoint + 1 + back << QVariant(-2);
     QTest::newRow("short float setpoint")
-        << normal << command(C_SE_NC_1, setpoint + 2, 230.5) << QStringList{"6 00 80 66 43 00"}
+        << normal << CommandRequest::of(C_SE_NC_1, setpoint + 2, 230.5) << QStringList{"6 00 80 66 43 00"}
         << "terminated" << QVariant(230.5) << 0 << setpoint + 2 + back << QVariant(230.5);
     QTest::newRow("bitstring command kept and reported back")
-        << normal << command(C_BO_NA_1, bits, 0xA5A5F00Fu) << QStringList{"6 0F F0 A5 A5"} << "terminated"
-        << QVariant(qint64(0xA5A5F00F)) << 0 << bits + back << QVariant(0xA5A5F00Fu);
+        << normal << CommandRequest::of(C_BO_NA_1, bits, 0xA5A5F00Fu) << QStringList{"6 0F F0 A5 A5"}
+        << "terminated" << QVariant(qint64(0xA5A5F00F)) << 0 << bits + back << QVariant(0xA5A5F00Fu);
     QTest::newRow("time-tagged single command")
-        << normal << command(C_SC_TA_1, single + 1, false) << QStringList{"6 00"} << "terminated"
+        << normal << CommandRequest::of(C_SC_TA_1, single + 1, false) << QStringList{"6 00"} << "terminated"
         << QVariant(0) << 0 << 0 << QVariant();
     QTest::newRow("time-tagged double command selected then executed")
-        << normal << command(C_DC_TA_1, object + 1, 1, sbe) << QStringList{"6 81", "6 01"} << "terminated"
-        << QVariant(1) << 0 << ioa::kObjectStateBase + 2 << QVariant(1);
+        << normal << CommandRequest::of(C_DC_TA_1, object + 1, 1, sbe) << QStringList{"6 81", "6 01"}
+        << "terminated" << QVariant(1) << 0 << ioa::kObjectStateBase + 2 << QVariant(1);
     QTest::newRow("time-tagged step command")
-        << normal << command(C_RC_TA_1, step, 1) << QStringList{"6 01"} << "terminated" << QVariant(1) << 0
-        << step + back << QVariant(-1);
+        << normal << CommandRequest::of(C_RC_TA_1, step, 1) << QStringList{"6 01"} << "terminated"
+        << QVariant(1) << 0 << step + back << QVariant(-1);
     QTest::newRow("time-tagged normalized setpoint")
-        << normal << command(C_SE_TA_1, setpoint + 3, -0.25) << QStringList{"6 00 E0 00"} << "terminated"
-        << QVariant(-0.25) << 0 << setpoint + 3 + back << QVariant(-0.25);
+        << normal << CommandRequest::of(C_SE_TA_1, setpoint + 3, -0.25) << QStringList{"6 00 E0 00"}
+        << "terminated" << QVariant(-0.25) << 0 << setpoint + 3 + back << QVariant(-0.25);
     QTest::newRow("time-tagged scaled setpoint selected then executed")
-        << normal << command(C_SE_TB_1, setpoint + 3, 1234, sbe) << QStringList{"6 D2 04 80", "6 D2 04 00"}
-        << "terminated" << QVariant(1234.0) << 0 << setpoint + 3 + back << QVariant(1234);
+        << normal << CommandRequest::of(C_SE_TB_1, setpoint + 3, 1234, sbe)
+        << QStringList{"6 D2 04 80", "6 D2 04 00"} << "terminated" << QVariant(1234.0) << 0
+        << setpoint + 3 + back << QVariant(1234);
     QTest::newRow("time-tagged short float setpoint")
-        << normal << command(C_SE_TC_1, setpoint, 1.5, Execution::Direct, 7)
+        << normal << CommandRequest::of(C_SE_TC_1, setpoint, 1.5, Execution::Direct, 7)
         << QStringList{"6 00 00 C0 3F 07"} << "terminated" << QVariant(1.5) << 7 << setpoint + back
         << QVariant(1.5);
     QTest::newRow("time-tagged bitstring command")
-        << normal << command(C_BO_TA_1, bits + 1, 1u) << QStringList{"6 01 00 00 00"} << "terminated"
-        << QVariant(1) << 0 << bits + 1 + back << QVariant(1u);
+        << normal << CommandRequest::of(C_BO_TA_1, bits + 1, 1u) << QStringList{"6 01 00 00 00"}
+        << "terminated" << QVariant(1) << 0 << bits + 1 + back << QVariant(1u);
     QTest::newRow("test command carries the fixed pattern")
-        << normal << command(C_TS_NA_1, 0, QVariant()) << QStringList{"6 AA 55"} << "confirmed" << QVariant()
-        << 0 << 0 << QVariant();
+        << normal << CommandRequest::of(C_TS_NA_1, 0, QVariant()) << QStringList{"6 AA 55"} << "confirmed"
+        << QVariant() << 0 << 0 << QVariant();
     QTest::newRow("reset of pending time-tagged information")
-        << normal << command(C_RP_NA_1, 0, QVariant(), Execution::Direct, 2) << QStringList{"6 02"}
+        << normal << CommandRequest::of(C_RP_NA_1, 0, QVariant(), Execution::Direct, 2) << QStringList{"6 02"}
         << "confirmed" << QVariant() << 2 << 0 << QVariant();
     QTest::newRow("threshold of a measured value, scaled")
-        << normal << command(P_ME_NB_1, ioa::kFirstMeasured, 100, Execution::Direct, 1)
+        << normal << CommandRequest::of(P_ME_NB_1, ioa::kFirstMeasured, 100, Execution::Direct, 1)
         << QStringList{"6 64 00 01"} << "confirmed" << QVariant(100.0) << 1 << 0 << QVariant();
     QTest::newRow("smoothing factor, normalized")
-        << normal << command(P_ME_NA_1, ioa::kFirstMeasured + 1, -0.5, Execution::Direct, 2)
+        << normal << CommandRequest::of(P_ME_NA_1, ioa::kFirstMeasured + 1, -0.5, Execution::Direct, 2)
         << QStringList{"6 00 C0 02"} << "confirmed" << QVariant(-0.5) << 2 << 0 << QVariant();
     QTest::newRow("high limit of a setpoint's report, short float")
-        << normal << command(P_ME_NC_1, setpoint + back, 0.25, Execution::Direct, 4)
+        << normal << CommandRequest::of(P_ME_NC_1, setpoint + back, 0.25, Execution::Direct, 4)
         << QStringList{"6 00 00 80 3E 04"} << "confirmed" << QVariant(0.25) << 4 << 0 << QVariant();
     QTest::newRow("parameter activation of the object")
-        << normal << command(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2)
+        << normal << CommandRequest::of(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2)
         << QStringList{"6 02"} << "confirmed" << QVariant() << 2 << 0 << QVariant();
     QTest::newRow("unknown address refused with its cause, no execute")
-        << normal << command(C_SE_NB_1, setpoint + 99, 1, sbe) << QStringList{"6 01 00 80"}
+        << normal << CommandRequest::of(C_SE_NB_1, setpoint + 99, 1, sbe) << QStringList{"6 01 00 80"}
         << "refused: unknown object address (47)" << QVariant(1.0) << 0 << 0 << QVariant();
     QTest::newRow("refused select sends no execute")
-        << Setup::RefusesTarget << command(C_RC_NA_1, step, 2, sbe) << QStringList{"6 82"}
+        << Setup::RefusesTarget << CommandRequest::of(C_RC_NA_1, step, 2, sbe) << QStringList{"6 82"}
         << "refused: negative activation confirmation of the select (7)" << QVariant(2) << 0 << 0
         << QVariant();
     QTest::newRow("refused parameter")
-        << Setup::RefusesTarget << command(P_ME_NC_1, ioa::kFirstMeasured, 2.5, Execution::Direct, 1)
+        << Setup::RefusesTarget
+        << CommandRequest::of(P_ME_NC_1, ioa::kFirstMeasured, 2.5, Execution::Direct, 1)
         << QStringList{"6 00 00 20 40 01"} << "refused: negative activation confirmation (7)" << QVariant(2.5)
         << 1 << 0 << QVariant();
     QTest::newRow("select-only leaves the setpoint selected, confirmed")
-        << normal << command(C_SE_NB_1, setpoint + 1, 7, Execution::SelectOnly) << QStringList{"6 07 00 80"}
-        << "confirmed" << QVariant(7.0) << 0 << 0 << QVariant();
+        << normal << CommandRequest::of(C_SE_NB_1, setpoint + 1, 7, Execution::SelectOnly)
+        << QStringList{"6 07 00 80"} << "confirmed" << QVariant(7.0) << 0 << 0 << QVariant();
     QTest::newRow("station without terminations: confirmed, not terminated")
-        << Setup::NoTermination << command(C_SE_NC_1, setpoint, 1.0) << QStringList{"6 00 00 80 3F 00"}
-        << "confirmed, not terminated" << QVariant(1.0) << 0 << setpoint + back << QVariant(1.0);
+        << Setup::NoTermination << CommandRequest::of(C_SE_NC_1, setpoint, 1.0)
+        << QStringList{"6 00 00 80 3F 00"} << "confirmed, not terminated" << QVariant(1.0) << 0
+        << setpoint + back << QVariant(1.0);
 }
 
 void TestCommandTypes::everyTypeOnTheLine()
@@ -311,44 +304,46 @@ void TestCommandTypes::valuesOutOfRangeAreNeverSent_data()
 
     const int setpoint = ioa::kFirstSetpoint;
     QTest::newRow("normalized 1 is one step too high")
-        << command(C_SE_NA_1, setpoint, 1.0) << "value 1 out of range -1..0.9999694824";
+        << CommandRequest::of(C_SE_NA_1, setpoint, 1.0) << "value 1 out of range -1..0.9999694824";
     QTest::newRow("normalized below -1")
-        << command(C_SE_TA_1, setpoint, -1.01) << "value -1.01 out of range -1..0.9999694824";
+        << CommandRequest::of(C_SE_TA_1, setpoint, -1.01) << "value -1.01 out of range -1..0.9999694824";
     QTest::newRow("scaled beyond 16 bits")
-        << command(C_SE_NB_1, setpoint, 32768) << "value 32768 out of range -32768..32767";
+        << CommandRequest::of(C_SE_NB_1, setpoint, 32768) << "value 32768 out of range -32768..32767";
     QTest::newRow("scaled takes whole numbers")
-        << command(P_ME_NB_1, ioa::kFirstMeasured, 1.5, Execution::Direct, 1)
+        << CommandRequest::of(P_ME_NB_1, ioa::kFirstMeasured, 1.5, Execution::Direct, 1)
         << "value 1.5 is not a whole number";
     QTest::newRow("short float must be finite")
-        << command(C_SE_NC_1, setpoint, std::numeric_limits<double>::infinity())
+        << CommandRequest::of(C_SE_NC_1, setpoint, std::numeric_limits<double>::infinity())
         << "value inf is not a finite short float";
     QTest::newRow("short float beyond its range")
-        << command(C_SE_TC_1, setpoint, 1e39) << "value 1e+39 is not a finite short float";
+        << CommandRequest::of(C_SE_TC_1, setpoint, 1e39) << "value 1e+39 is not a finite short float";
     QTest::newRow("a setpoint needs a value")
-        << command(C_SE_NC_1, setpoint, QVariant()) << "value (none) is not a finite short float";
+        << CommandRequest::of(C_SE_NC_1, setpoint, QVariant()) << "value (none) is not a finite short float";
     QTest::newRow("bitstring beyond 32 bits")
-        << command(C_BO_NA_1, ioa::kFirstBitstringCommand, qint64(1) << 32)
+        << CommandRequest::of(C_BO_NA_1, ioa::kFirstBitstringCommand, qint64(1) << 32)
         << "value 4294967296 out of range 0..0xFFFFFFFF";
     QTest::newRow("step direction 3 is not permitted")
-        << command(C_RC_NA_1, ioa::kFirstStepCommand, 3) << "value 3 out of range 1 (lower)..2 (higher)";
-    QTest::newRow("ql has 7 bits") << command(C_SE_NB_1, setpoint, 1, Execution::Direct, 128)
+        << CommandRequest::of(C_RC_NA_1, ioa::kFirstStepCommand, 3)
+        << "value 3 out of range 1 (lower)..2 (higher)";
+    QTest::newRow("ql has 7 bits") << CommandRequest::of(C_SE_NB_1, setpoint, 1, Execution::Direct, 128)
                                    << "qualifier 128 out of range 0..127";
-    QTest::newRow("qu has 5 bits") << command(C_RC_TA_1, ioa::kFirstStepCommand, 1, Execution::Direct, 32)
+    QTest::newRow("qu has 5 bits") << CommandRequest::of(C_RC_TA_1, ioa::kFirstStepCommand, 1,
+                                                         Execution::Direct, 32)
                                    << "qualifier 32 out of range 0..31";
     QTest::newRow("kpa 0 is not used")
-        << command(P_ME_NC_1, ioa::kFirstMeasured, 1.0) << "qualifier 0 out of range 1..63";
+        << CommandRequest::of(P_ME_NC_1, ioa::kFirstMeasured, 1.0) << "qualifier 0 out of range 1..63";
     QTest::newRow("qrp 0 is not used")
-        << command(C_RP_NA_1, 0, QVariant()) << "qualifier 0 out of range 1..255";
-    QTest::newRow("qpa 0 is not used")
-        << command(P_AC_NA_1, ioa::kFirstMeasured, QVariant()) << "qualifier 0 out of range 1..255";
+        << CommandRequest::of(C_RP_NA_1, 0, QVariant()) << "qualifier 0 out of range 1..255";
+    QTest::newRow("qpa 0 is not used") << CommandRequest::of(P_AC_NA_1, ioa::kFirstMeasured, QVariant())
+                                       << "qualifier 0 out of range 1..255";
     QTest::newRow("a bitstring cannot be selected")
-        << command(C_BO_NA_1, ioa::kFirstBitstringCommand, 1, Execution::SelectBeforeExecute)
+        << CommandRequest::of(C_BO_NA_1, ioa::kFirstBitstringCommand, 1, Execution::SelectBeforeExecute)
         << "a bitstring command cannot be selected";
     QTest::newRow("a test command cannot be deactivated")
-        << command(C_TS_NA_1, 0, QVariant(), Execution::Deactivate)
+        << CommandRequest::of(C_TS_NA_1, 0, QVariant(), Execution::Deactivate)
         << "select and deactivation apply to commands only";
     QTest::newRow("a parameter cannot be selected")
-        << command(P_ME_NB_1, ioa::kFirstMeasured, 1, Execution::SelectOnly, 1)
+        << CommandRequest::of(P_ME_NB_1, ioa::kFirstMeasured, 1, Execution::SelectOnly, 1)
         << "select and deactivation apply to commands only";
 }
 
@@ -378,12 +373,13 @@ void TestCommandTypes::deactivationCancelsTheSelect_data()
     QTest::addColumn<QString>("selectFrame");
     QTest::addColumn<QString>("deactivationFrame");
 
-    QTest::newRow("scaled setpoint") << command(C_SE_NB_1, ioa::kFirstSetpoint, 300) << "6 2C 01 80"
+    QTest::newRow("scaled setpoint") << CommandRequest::of(C_SE_NB_1, ioa::kFirstSetpoint, 300)
+                                     << "6 2C 01 80"
                                      << "8 2C 01 80";
-    QTest::newRow("step command") << command(C_RC_NA_1, ioa::kFirstStepCommand, 2) << "6 82"
+    QTest::newRow("step command") << CommandRequest::of(C_RC_NA_1, ioa::kFirstStepCommand, 2) << "6 82"
                                   << "8 82";
     QTest::newRow("time-tagged single command")
-        << command(C_SC_TA_1, ioa::kFirstSingleCommand, true) << "6 81"
+        << CommandRequest::of(C_SC_TA_1, ioa::kFirstSingleCommand, true) << "6 81"
         << "8 81";
 }
 
@@ -431,13 +427,13 @@ void TestCommandTypes::timeTaggedCommandsCarryTheTimeOfSending_data()
 
     const int setpoint = ioa::kFirstSetpoint;
     QTest::newRow("select and execute each stamped, UTC")
-        << command(C_SE_TB_1, setpoint, 5, Execution::SelectBeforeExecute) << true;
+        << CommandRequest::of(C_SE_TB_1, setpoint, 5, Execution::SelectBeforeExecute) << true;
     QTest::newRow("select and execute each stamped, local time")
-        << command(C_SE_TB_1, setpoint, 5, Execution::SelectBeforeExecute) << false;
+        << CommandRequest::of(C_SE_TB_1, setpoint, 5, Execution::SelectBeforeExecute) << false;
     QTest::newRow("double command, local time")
-        << command(C_DC_TA_1, ioa::kDoubleCommandBase + 3, 2) << false;
-    QTest::newRow("bitstring, UTC") << command(C_BO_TA_1, ioa::kFirstBitstringCommand, 7u) << true;
-    CommandRequest given = command(C_SE_TC_1, setpoint, 2.0);
+        << CommandRequest::of(C_DC_TA_1, ioa::kDoubleCommandBase + 3, 2) << false;
+    QTest::newRow("bitstring, UTC") << CommandRequest::of(C_BO_TA_1, ioa::kFirstBitstringCommand, 7u) << true;
+    CommandRequest given = CommandRequest::of(C_SE_TC_1, setpoint, 2.0);
     given.timeTag = QDateTime(QDate(2026, 7, 1), QTime(12, 30, 15, 250), Qt::UTC);
     QTest::newRow("a given time is sent as given, summer time in local time") << given << false;
 }
@@ -497,7 +493,7 @@ void TestCommandTypes::delayAcquisitionFeedsTheClockSync()
     const int framesBefore = f.lineFrames.size();
 
     const QDateTime sentAfter = QDateTime::currentDateTimeUtc();
-    const auto delay = f.waitForOutcome(f.send(command(C_CD_NA_1, 0, QVariant())), kLong);
+    const auto delay = f.waitForOutcome(f.send(CommandRequest::of(C_CD_NA_1, 0, QVariant())), kLong);
     QVERIFY(delay);
     QCOMPARE(int(delay->outcome.result), int(Result::Confirmed));
     const qint64 measured = delay->outcome.measuredDelayMs;
@@ -545,29 +541,29 @@ void TestCommandTypes::tsharkDecodesEveryCommandFrame()
     const int step = ioa::kFirstStepCommand;
     const int bits = ioa::kFirstBitstringCommand;
     const auto sbe = Execution::SelectBeforeExecute;
-    CommandRequest selectOnly = command(C_SE_NB_1, setpoint, 3, Execution::SelectOnly);
+    CommandRequest selectOnly = CommandRequest::of(C_SE_NB_1, setpoint, 3, Execution::SelectOnly);
     CommandRequest cancel = selectOnly;
     cancel.execution = Execution::Deactivate;
     const QVector<CommandRequest> requests{
-        command(C_RC_NA_1, step, 2, sbe),
-        command(C_SE_NA_1, setpoint, 0.5, sbe, 1),
-        command(C_SE_NB_1, setpoint, -7),
-        command(C_SE_NC_1, setpoint, 12.5, sbe),
-        command(C_BO_NA_1, bits, 0x12345678u),
-        command(C_SC_TA_1, ioa::kFirstSingleCommand, true, sbe),
-        command(C_DC_TA_1, ioa::kDoubleCommandBase + 1, 2),
-        command(C_RC_TA_1, step, 1),
-        command(C_SE_TA_1, setpoint, 0.25),
-        command(C_SE_TB_1, setpoint, 9, sbe),
-        command(C_SE_TC_1, setpoint, 3.5),
-        command(C_BO_TA_1, bits, 0xFFu),
-        command(C_TS_NA_1, 0, QVariant()),
-        command(C_RP_NA_1, 0, QVariant(), Execution::Direct, 1),
-        command(C_CD_NA_1, 0, QVariant()),
-        command(P_ME_NA_1, ioa::kFirstMeasured, 0.5, Execution::Direct, 1),
-        command(P_ME_NB_1, ioa::kFirstMeasured, 10, Execution::Direct, 3),
-        command(P_ME_NC_1, ioa::kFirstMeasured, 0.75, Execution::Direct, 4),
-        command(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2),
+        CommandRequest::of(C_RC_NA_1, step, 2, sbe),
+        CommandRequest::of(C_SE_NA_1, setpoint, 0.5, sbe, 1),
+        CommandRequest::of(C_SE_NB_1, setpoint, -7),
+        CommandRequest::of(C_SE_NC_1, setpoint, 12.5, sbe),
+        CommandRequest::of(C_BO_NA_1, bits, 0x12345678u),
+        CommandRequest::of(C_SC_TA_1, ioa::kFirstSingleCommand, true, sbe),
+        CommandRequest::of(C_DC_TA_1, ioa::kDoubleCommandBase + 1, 2),
+        CommandRequest::of(C_RC_TA_1, step, 1),
+        CommandRequest::of(C_SE_TA_1, setpoint, 0.25),
+        CommandRequest::of(C_SE_TB_1, setpoint, 9, sbe),
+        CommandRequest::of(C_SE_TC_1, setpoint, 3.5),
+        CommandRequest::of(C_BO_TA_1, bits, 0xFFu),
+        CommandRequest::of(C_TS_NA_1, 0, QVariant()),
+        CommandRequest::of(C_RP_NA_1, 0, QVariant(), Execution::Direct, 1),
+        CommandRequest::of(C_CD_NA_1, 0, QVariant()),
+        CommandRequest::of(P_ME_NA_1, ioa::kFirstMeasured, 0.5, Execution::Direct, 1),
+        CommandRequest::of(P_ME_NB_1, ioa::kFirstMeasured, 10, Execution::Direct, 3),
+        CommandRequest::of(P_ME_NC_1, ioa::kFirstMeasured, 0.75, Execution::Direct, 4),
+        CommandRequest::of(P_AC_NA_1, ioa::kFirstMeasured, QVariant(), Execution::Direct, 2),
         selectOnly,
         cancel,
     };
@@ -579,7 +575,11 @@ void TestCommandTypes::tsharkDecodesEveryCommandFrame()
         QVERIFY2(done->outcome.succeeded(), qPrintable(request.text() + ": " + done->outcome.text()));
         types.insert(request.typeId);
     }
-    QTest::qWait(500); // the last batch of frames
+    // The last batch of frames comes after the last outcome.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(types.cbegin(), types.cend(),
+                    [&](int type) { return !sentAsdus(f.lineFrames.mid(framesBefore), type).isEmpty(); }),
+        kLong);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("commands.pcap"));

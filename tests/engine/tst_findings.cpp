@@ -315,7 +315,16 @@ void TestFindings::scriptedStation()
         f.waitForOutcome(f.send(CommandRequest::singleCommand(slavesim::ioa::kFirstSingleCommand + 1, true)));
     QVERIFY(done);
     QCOMPARE(done->outcome.result, CommandOutcome::Result::Refused);
-    QTest::qWait(500); // the frames of the refusal reach the fixture with the next batch
+    // The frames of the refusal (a negative activation confirmation) reach the fixture with a
+    // later batch.
+    const auto refusalHeard = [&f] {
+        return std::any_of(f.lineFrames.cbegin(), f.lineFrames.cend(), [](const LineFrame& frame) {
+            const QByteArray& o = frame.octets;
+            return !frame.sent && o.size() > 9 && quint8(o[0]) == 0x68 && quint8(o[7]) == C_SC_NA_1 &&
+                   (quint8(o[9]) & 0x40);
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(refusalHeard(), 10000);
 
     FindingsTracker tracker;
     tracker.startSession(f.line.settings(), 9600, 11);

@@ -128,11 +128,8 @@ void LineBus::run()
                 continue;
             const int from = int(i) - 1;
             if (from < 0) {
-                masterCount += n;
                 std::lock_guard<std::mutex> lock(mutex);
                 fromMaster.append(buffer, int(n));
-            } else {
-                stationCount += n;
             }
             for (ssize_t k = 0; k < n; ++k) {
                 lineFreeAt = qMax(lineFreeAt, now) + charTimeNs;

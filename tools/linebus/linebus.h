@@ -35,11 +35,9 @@ public:
     void stop();
     QString errorString() const { return error; }
 
-    // Everything the master sent so far, and the octet counts of each direction.
+    // Everything the master sent so far.
     QByteArray masterBytes() const;
     void clearMasterBytes();
-    qint64 masterByteCount() const { return masterCount; }
-    qint64 stationByteCount() const { return stationCount; }
     // Octets the taps wrote towards the line (read and dropped): a listener must send none.
     qint64 tapByteCount() const { return tapCount; }
 
@@ -58,8 +56,6 @@ private:
     std::vector<Port> taps;
     long long charTimeNs = 0;
     std::atomic<bool> running{false};
-    std::atomic<qint64> masterCount{0};
-    std::atomic<qint64> stationCount{0};
     std::atomic<qint64> tapCount{0};
     std::thread thread;
     mutable std::mutex mutex;

@@ -186,7 +186,6 @@ void CommandHandler::sendPoints(Kind kind, int group, int cot)
         }
         if (!CS101_ASDU_addInformationObject(asdu.get(), io.get())) {
             outbox.send(asdu.get());
-            ++lastInterrogationAsdus;
             asdu = outbox.newAsdu(cot);
             inAsdu = 0;
             if (!asdu || !CS101_ASDU_addInformationObject(asdu.get(), io.get())) {
@@ -197,7 +196,6 @@ void CommandHandler::sendPoints(Kind kind, int group, int cot)
     }
     if (asdu && inAsdu > 0) {
         outbox.send(asdu.get());
-        ++lastInterrogationAsdus;
     }
 }
 
@@ -217,7 +215,6 @@ void CommandHandler::interrogation(CS101_ASDU asdu, int qoi)
         return;
     }
     outbox.answer(asdu, CS101_COT_ACTIVATION_CON, false);
-    lastInterrogationAsdus = 0;
     const int group = qoi - CS101_COT_INTERROGATED_BY_STATION; // 0 = station
     for (int ca : commonAddressesAsked(asdu)) {
         outbox.useCommonAddress(ca);
@@ -238,7 +235,6 @@ void CommandHandler::counterInterrogation(CS101_ASDU asdu, int qcc)
         return;
     }
     outbox.answer(asdu, CS101_COT_ACTIVATION_CON, false);
-    lastInterrogationAsdus = 0;
     points.advanceCounterSequence();
     const int group = request == 5 ? 0 : request;
     for (int ca : commonAddressesAsked(asdu)) {

@@ -33,7 +33,6 @@ public:
 
     const QVector<ReceivedAsdu>& received() const { return records; }
     void clearReceived() { records.clear(); }
-    int lastInterrogationAsduCount() const { return lastInterrogationAsdus; }
 
 private:
     ReceivedAsdu record(CS101_ASDU asdu);
@@ -56,7 +55,6 @@ private:
     bool terminations = true;
     std::map<int, int> selections; // command address -> selected state
     QVector<ReceivedAsdu> records;
-    int lastInterrogationAsdus = 0;
     ControlHandler control;
 };
 

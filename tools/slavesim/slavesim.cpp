@@ -335,12 +335,6 @@ void SlaveSim::setLocalMode(bool local)
     d->points.setLocal(local);
 }
 
-bool SlaveSim::isLocalMode() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->points.isLocal();
-}
-
 bool SlaveSim::setPointValue(int address, double value)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -380,17 +374,6 @@ void SlaveSim::injectMeasured(int address, float value, bool withTime, std::opti
     d->events.inject(address, Kind::Measured, value, withTime, timeMs);
 }
 
-bool SlaveSim::injectPoint(int address, double value, std::optional<qint64> timeMs)
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    const Point* p = d->points.find(address);
-    if (!p) {
-        return false;
-    }
-    d->events.inject(address, p->kind, value, true, timeMs);
-    return true;
-}
-
 void SlaveSim::pause()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -401,12 +384,6 @@ void SlaveSim::resume()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->paused = false;
-}
-
-bool SlaveSim::isPaused() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->paused;
 }
 
 void SlaveSim::drainInput()
@@ -433,16 +410,6 @@ bool SlaveSim::rawAsduPending() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->link.rawAsduPending();
-}
-
-bool SlaveSim::writeRawBytes(const QByteArray& bytes)
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    if (!d->portOpen) {
-        return false;
-    }
-    d->link.writeBytes(bytes);
-    return true;
 }
 
 QVector<ReceivedAsdu> SlaveSim::received() const
@@ -483,12 +450,6 @@ std::optional<ReceivedAsdu> SlaveSim::waitForCommand(int typeId, int timeoutMs)
         return false;
     });
     return found;
-}
-
-int SlaveSim::lastInterrogationAsduCount() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->commands.lastInterrogationAsduCount();
 }
 
 } // namespace slavesim

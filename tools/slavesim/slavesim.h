@@ -161,7 +161,6 @@ public:
     void setBusy(int durationMs);
     // Sets the local/remote point (65537) without reporting it.
     void setLocalMode(bool local);
-    bool isLocalMode() const;
     // Changes a known point's value without reporting it; false if the address is unknown.
     // Double points take 0..3, single points 0/1, counters the reading.
     bool setPointValue(int ioa, double value);
@@ -174,14 +173,10 @@ public:
     void injectSinglePoint(int ioa, bool value, bool withTime = true, std::optional<qint64> timeMs = {});
     void injectDoublePoint(int ioa, int state, bool withTime = true, std::optional<qint64> timeMs = {});
     void injectMeasured(int ioa, float value, bool withTime = true, std::optional<qint64> timeMs = {});
-    // Same for any known point, in the profile's type and time tag (CP56 basic, CP24 field).
-    // False if the address is unknown.
-    bool injectPoint(int ioa, double value, std::optional<qint64> timeMs = {});
 
     // Stop serving the line (bytes from the master pile up) and serve it again.
     void pause();
     void resume();
-    bool isPaused() const;
     // Discard everything the master has sent so far and not yet read.
     void drainInput();
 
@@ -194,8 +189,6 @@ public:
     // the slave therefore serves one more FCV frame itself when needed to put it back in step.
     void sendRawAsdu(const QByteArray& asdu);
     bool rawAsduPending() const;
-    // Bytes straight onto the line now. False if the port is not open.
-    bool writeRawBytes(const QByteArray& bytes);
 
     // --- what the master sent ---
     QVector<ReceivedAsdu> received() const;
@@ -204,9 +197,6 @@ public:
     // Waits until a record of this type exists (including ones recorded earlier; clear first to
     // wait for a new one). Returns the first such record, or nothing after timeoutMs.
     std::optional<ReceivedAsdu> waitForCommand(int typeId, int timeoutMs);
-
-    // Number of data ASDUs sent for the last interrogation or counter interrogation.
-    int lastInterrogationAsduCount() const;
 
 private:
     class Impl;
