@@ -117,6 +117,10 @@ struct Iec101View::Private
     void getRegistryValue();
     void makeSettingDialog();
     void disableConnectBox(bool disable);
+    // The command panel and the command form, on or off (off while listening: why says so).
+    void setCommandsEnabled(bool enabled, const QString& why);
+    // A request goes to the station and common address selected, when there are several.
+    void addressToSelected(CommandRequest& request) const;
     void showSwitchStates(const InfoObject& object);
     void connectEngine();
     // A station's link state from the engine or a listener.
@@ -283,12 +287,7 @@ Iec101View::Iec101View(QWidget* parent) : QWidget(parent), d(std::make_unique<Pr
     d->form->installEventFilter(this);
     connect(d->form, &CommandForm::statusMessage, this, &Iec101View::setStatusBarMessage);
     connect(d->form, &CommandForm::sendRequested, this, [this](CommandRequest request) {
-        // Like the command panel's, to the station and common address selected.
-        const int selected = d->stationComboBox->currentIndex();
-        if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
-            request.linkAddress = d->stationTables.at(selected).linkAddress;
-            request.commonAddress = d->stationTables.at(selected).commonAddress;
-        }
+        d->addressToSelected(request);
         MasterEngine* engine = d->engine;
         d->onEngine([engine, request] { engine->send(request); });
     });
@@ -592,6 +591,25 @@ void Iec101View::Private::makeSettingDialog()
     defaultButton->click();
 }
 
+void Iec101View::Private::setCommandsEnabled(bool enabled, const QString& why)
+{
+    commandView->setEnabled(enabled);
+    commandView->setToolTip(why);
+    if (form) {
+        form->setEnabled(enabled);
+        form->setToolTip(why);
+    }
+}
+
+void Iec101View::Private::addressToSelected(CommandRequest& request) const
+{
+    const int selected = stationComboBox->currentIndex();
+    if (stationTables.size() > 1 && selected >= 0 && selected < stationTables.size()) {
+        request.linkAddress = stationTables.at(selected).linkAddress;
+        request.commonAddress = stationTables.at(selected).commonAddress;
+    }
+}
+
 void Iec101View::Private::disableConnectBox(bool disable)
 {
     connectButton->setDisabled(disable);
@@ -637,13 +655,7 @@ void Iec101View::connectClicked()
         // The other master's interrogations are its own: there is no initial data to wait for.
         d->waitingForInitialData = false;
         // Nothing may go out on a tapped line: the commands are off while it listens.
-        const QString why = tr("Listen only: commands are off, nothing is sent on the tapped line");
-        d->commandView->setEnabled(false);
-        d->commandView->setToolTip(why);
-        if (d->form) {
-            d->form->setEnabled(false);
-            d->form->setToolTip(why);
-        }
+        d->setCommandsEnabled(false, tr("Listen only: commands are off, nothing is sent on the tapped line"));
         LineListener* listener = d->listener;
         const QString second = d->listenPortComboBox->currentText();
         QMetaObject::invokeMethod(
@@ -651,7 +663,8 @@ void Iec101View::connectClicked()
             Qt::QueuedConnection);
         return;
     }
-    d->form->setLineOpen(true);
+    if (d->form)
+        d->form->setLineOpen(true);
     Q_EMIT doConnect(param, d->lastSettings);
     MasterEngine* engine = d->engine;
     d->onEngine([engine, serial, protocol] { engine->open(serial, protocol); });
@@ -664,17 +677,13 @@ void Iec101View::disconnectClicked()
         d->listening = false;
         LineListener* listener = d->listener;
         QMetaObject::invokeMethod(listener, &LineListener::close, Qt::QueuedConnection);
-        d->commandView->setEnabled(true);
-        d->commandView->setToolTip(QString());
-        if (d->form) {
-            d->form->setEnabled(true);
-            d->form->setToolTip(QString());
-        }
+        d->setCommandsEnabled(true, QString());
         d->disableConnectBox(false);
         d->portRefreshTimer->start(kPortRefreshIntervalMs);
         return;
     }
-    d->form->setLineOpen(false);
+    if (d->form)
+        d->form->setLineOpen(false);
     Q_EMIT doDisconnect();
     MasterEngine* engine = d->engine;
     d->onEngine([engine] { engine->close(); });
@@ -691,7 +700,6 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
         return;
     if (request.typeId == C_CS_NA_1 && d->form)
         request.addMeasuredDelay = d->form->addsDelayToClockSync();
-    const int selected = d->stationComboBox->currentIndex();
     QVector<CommandRequest> requests{request};
     const bool toAll = d->allStationsCheckBox->isChecked() && !request.broadcast &&
                        (request.isInterrogation() || request.typeId == C_CS_NA_1);
@@ -703,9 +711,8 @@ void Iec101View::sendCommandRequested(Command::CommandType commandType, const QV
             each.commonAddress = tables.commonAddress;
             requests << each;
         }
-    } else if (d->stationTables.size() > 1 && selected >= 0 && selected < d->stationTables.size()) {
-        requests.first().linkAddress = d->stationTables.at(selected).linkAddress;
-        requests.first().commonAddress = d->stationTables.at(selected).commonAddress;
+    } else {
+        d->addressToSelected(requests.first());
     }
     MasterEngine* engine = d->engine;
     if (requests.size() > 1) {

@@ -6,7 +6,10 @@
 
 #include <memory>
 
+#include "commandform.h"
+#include "findingspanel.h"
 #include "iec101view.h"
+#include "linemonitor.h"
 #include "scratchsettings.h"
 #include "viewdriver.h"
 
@@ -56,6 +59,7 @@ private Q_SLOTS:
     void exportFromContextMenu();
     void exportErrors_data();
     void exportErrors();
+    void panelsPlacedByTheHost();
 
 private:
     ScratchSettings scratch{QStringLiteral("tst_iec101view")};
@@ -207,6 +211,41 @@ void TestIec101View::exportErrors()
     QVERIFY(view.exportTable(Iec101View::ResponseTable::IntegratedTotal, &buffer));
     QCOMPARE(buffer.data(), QByteArray("Address,Value,Quality\r\n"));
     QVERIFY(view.exportErrorString().isEmpty());
+}
+
+void TestIec101View::panelsPlacedByTheHost()
+{
+    QTemporaryDir dir;
+    const QString port = dir.filePath(QStringLiteral("port")); // listed, but no serial port
+    QVERIFY(QFile(port).open(QIODevice::WriteOnly));
+    const QByteArray saved = qgetenv("IEC101_EXTRA_PORTS");
+    qputenv("IEC101_EXTRA_PORTS", port.toLocal8Bit());
+    auto view = makeView();
+    qputenv("IEC101_EXTRA_PORTS", saved);
+    auto* ports = widget<QComboBox>(view.get(), "portComboBox");
+    ports->setCurrentIndex(ports->findText(port));
+
+    // The window goes before the view, so its docked panels are destroyed while the view
+    // still watches them, as in a host that closes its main window.
+    QMainWindow window;
+    QVector<QWidget*> panels{view->lineMonitor(), view->findingsPanel(), view->commandForm()};
+    QVector<QDockWidget*> docks;
+    for (QWidget* panel : panels) {
+        QVERIFY(panel);
+        QVERIFY(!panel->isVisibleTo(view.get()));
+        docks << new QDockWidget(&window);
+        docks.last()->setWidget(panel);
+        window.addDockWidget(Qt::RightDockWidgetArea, docks.last());
+        QVERIFY2(panel->isVisibleTo(docks.last()), qPrintable(panel->objectName()));
+    }
+    window.show();
+
+    // The host may delete the form with its dock; connecting and disconnecting go on without it.
+    delete docks.takeLast();
+    QVERIFY(!view->commandForm());
+    QVERIFY(QMetaObject::invokeMethod(view.get(), "connectClicked"));
+    QVERIFY(QMetaObject::invokeMethod(view.get(), "disconnectClicked"));
+    QTRY_COMPARE(widget<QPushButton>(view.get(), "connectButton")->isEnabled(), true);
 }
 
 QTEST_MAIN(TestIec101View)
