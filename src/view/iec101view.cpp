@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include <iec60870_common.h>
 
@@ -214,6 +215,9 @@ struct Iec101View::Private
     bool listening = false; // the current connection only listens
     QStringList pointProblems;
     QString reportError;
+    // The line and mode of the last connect, which the report describes; until then the
+    // settings as they stand.
+    std::optional<CommissioningReport::Session> reportSession;
     bool connected = false;             // the operator connected and has not disconnected
     bool waitingForInitialData = false; // the link has not been available since Connect
 };
@@ -651,6 +655,13 @@ void Iec101View::connectClicked()
         d->findingsPanel->reload();
     }
     d->listening = d->listenCheckBox->isChecked();
+    CommissioningReport::Session session;
+    session.serial = serial;
+    session.protocol = protocol;
+    session.listenOnly = d->listening;
+    if (d->listening)
+        session.secondPort = d->listenPortComboBox->currentText();
+    d->reportSession = session;
     if (d->listening) {
         // The other master's interrogations are its own: there is no initial data to wait for.
         d->waitingForInitialData = false;
@@ -1224,14 +1235,7 @@ bool Iec101View::importPointList(const QString& path, int linkAddress)
     if (linkAddress < 0)
         linkAddress = d->currentLinkAddress();
     QVector<PointList::Problem> problems;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > PointList::kMaxFileBytes) {
-        d->pointProblems << (file.isOpen() ? tr("%1 is too large for a point list").arg(path)
-                                           : tr("Cannot read %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    const QByteArray content = file.read(PointList::kMaxFileBytes);
-    const PointList list = PointList::fromCsv(content, &problems);
+    const PointList list = PointList::fromFile(path, &problems);
     for (const PointList::Problem& problem : problems)
         d->pointProblems << (problem.line > 0 ? tr("line %1: %2").arg(problem.line).arg(problem.reason)
                                               : problem.reason);
@@ -1241,7 +1245,7 @@ bool Iec101View::importPointList(const QString& path, int linkAddress)
     // The list as it was read, so that it loads the same next time even if the file moved.
     d->settings.beginGroup(objectName());
     d->settings.beginGroup(QStringLiteral("points"));
-    d->settings.setValue(QStringLiteral("%1/csv").arg(linkAddress), content);
+    d->settings.setValue(QStringLiteral("%1/csv").arg(linkAddress), list.toCsv());
     d->settings.setValue(QStringLiteral("%1/file").arg(linkAddress), QFileInfo(path).absoluteFilePath());
     d->settings.endGroup();
     d->settings.endGroup();
@@ -1260,13 +1264,17 @@ bool Iec101View::writeReport(const QString& path)
 {
     d->reportError.clear();
     CommissioningReport::Session session;
-    SerialParam param = d->serialDialog->serialParam();
-    param.portName = d->portComboBox->currentText();
-    session.serial = SerialSettings::fromParam(param);
-    session.protocol = d->tracker->protocol();
-    session.listenOnly = d->listening || d->listenCheckBox->isChecked();
-    if (session.listenOnly)
-        session.secondPort = d->listenPortComboBox->currentText();
+    if (d->reportSession) {
+        session = *d->reportSession;
+    } else {
+        SerialParam param = d->serialDialog->serialParam();
+        param.portName = d->portComboBox->currentText();
+        session.serial = SerialSettings::fromParam(param);
+        session.protocol = d->tracker->protocol();
+        session.listenOnly = d->listenCheckBox->isChecked();
+        if (session.listenOnly)
+            session.secondPort = d->listenPortComboBox->currentText();
+    }
     d->tracker->finishChecks();
     if (!ReportPdf::write(CommissioningReport::html(session, *d->tracker), path, &d->reportError))
         return false;
