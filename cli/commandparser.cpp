@@ -31,8 +31,10 @@ enum class Field {
     Bits
 };
 
-// Stands for the largest object address the configured size holds.
+// Stand for the largest object, link and common address the configured sizes hold.
 constexpr qint64 kObjectAddressMax = -1;
+constexpr qint64 kLinkAddressMax = -2;
+constexpr qint64 kCommonAddressMax = -3;
 
 // A number a command takes: by position (all required, in order) or as name=value
 // (optional, the fallback without it).
@@ -179,8 +181,10 @@ void apply(Field field, qint64 value, CommandRequest& request)
 
 // Where a command goes, for every type: the station (link address) and common address;
 // without them, the first station and its first common address.
-const Parameter kLinkAddress{"la", "la=N", Field::LinkAddress, 0, 65535, CommandRequest::kOwnAddress};
-const Parameter kCommonAddress{"ca", "ca=N", Field::CommonAddress, 0, 65535, CommandRequest::kOwnAddress};
+const Parameter kLinkAddress{"la", "la=N",          Field::LinkAddress,
+                             0,    kLinkAddressMax, CommandRequest::kOwnAddress};
+const Parameter kCommonAddress{
+    "ca", "ca=N", Field::CommonAddress, 0, kCommonAddressMax, CommandRequest::kOwnAddress};
 
 // Types that may go to every station in turn (la=all).
 bool toAllStations(int typeId)
@@ -290,7 +294,8 @@ QStringList wordsOf(const QString& text)
 } // namespace
 
 CommandParser::CommandParser(const ProtocolSettings& protocol)
-    : objectAddressMax((qint64(1) << (8 * protocol.objectAddressOctets())) - 1)
+    : objectAddressMax((qint64(1) << (8 * protocol.objectAddressOctets())) - 1),
+      linkAddressMax(protocol.broadcastLinkAddress()), commonAddressMax(protocol.broadcastCommonAddress())
 {}
 
 bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error) const
@@ -365,7 +370,10 @@ bool CommandParser::parse(const QString& text, ScriptStep* step, QString* error)
                 apply(parameter.field, lower ? IEC60870_STEP_LOWER : IEC60870_STEP_HIGHER, request);
                 return true;
             }
-            const qint64 max = parameter.max == kObjectAddressMax ? objectAddressMax : parameter.max;
+            const qint64 max = parameter.max == kObjectAddressMax   ? objectAddressMax
+                               : parameter.max == kLinkAddressMax   ? linkAddressMax
+                               : parameter.max == kCommonAddressMax ? commonAddressMax
+                                                                    : parameter.max;
             qint64 value = 0;
             if (!readNumber(token, &value) || value < parameter.min || value > max) {
                 const QString range = parameter.field == Field::Bits

@@ -39,6 +39,8 @@ private:
     bool parseDeactivation(const QStringList& words, ScriptStep* step, QString* error) const;
 
     qint64 objectAddressMax = 0;
+    qint64 linkAddressMax = 0;
+    qint64 commonAddressMax = 0;
 };
 
 } // namespace iec101

@@ -307,6 +307,9 @@ void TestMasterCli::refusesBadUsage_data()
     QTest::newRow("object address beyond its size")
         << port + QStringList{"--ioa-size", "2", "C_RD_NA_1 65535", "C_RD_NA_1 65536"}
         << "argument 2 \"C_RD_NA_1 65536\": IOA must be 0..65535";
+    QTest::newRow("a command's common address beyond its size")
+        << port + QStringList{"--ca-size", "1", "--ca", "5", "C_IC_NA_1 ca=255", "C_IC_NA_1 ca=256"}
+        << "argument 2 \"C_IC_NA_1 ca=256\": ca must be 0..255";
     QTest::newRow("unknown command") << port + QStringList{"C_XX_NA_1 5"} << "unknown command \"C_XX_NA_1\"";
     QTest::newRow("double command state")
         << port + QStringList{"C_DC_NA_1 3014657 0"} << "state must be 1 or 2";
