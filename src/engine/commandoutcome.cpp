@@ -1,5 +1,7 @@
 #include "commandoutcome.h"
 
+#include <iec60870_common.h>
+
 namespace iec101 {
 
 QString causeText(int cause)
@@ -119,6 +121,21 @@ QString CommandOutcome::text() const
         break;
     }
     return QStringLiteral("not sent");
+}
+
+bool isInterrogatedCause(int cause)
+{
+    return cause >= CS101_COT_INTERROGATED_BY_STATION && cause <= CS101_COT_INTERROGATED_BY_GROUP_16;
+}
+
+bool isCounterCause(int cause)
+{
+    return cause >= CS101_COT_REQUESTED_BY_GENERAL_COUNTER && cause <= CS101_COT_REQUESTED_BY_GROUP_4_COUNTER;
+}
+
+bool isRefusingCause(int cause)
+{
+    return cause >= CS101_COT_UNKNOWN_TYPE_ID && cause <= CS101_COT_UNKNOWN_IOA;
 }
 
 } // namespace iec101

@@ -57,6 +57,11 @@ struct IEC101ENGINE_EXPORT CommandOutcome
 // The meaning of a cause of transmission in words: "activation confirmation",
 // "unknown object address", ...
 IEC101ENGINE_EXPORT QString causeText(int cause);
+// Causes by what they answer: a general interrogation (20..36), a counter interrogation
+// (37..41), or a refusal (unknown type, cause, common or object address: 44..47).
+IEC101ENGINE_EXPORT bool isInterrogatedCause(int cause);
+IEC101ENGINE_EXPORT bool isCounterCause(int cause);
+IEC101ENGINE_EXPORT bool isRefusingCause(int cause);
 
 } // namespace iec101
 

@@ -30,11 +30,6 @@ constexpr int kMaxCommandFrames = 10000;
 // Listed points looked at for missing ones in one go (about 1 ms when most are missing).
 constexpr int kMissingCheckPoints = 1000;
 
-bool refusingCause(int cause)
-{
-    return cause >= CS101_COT_UNKNOWN_TYPE_ID && cause <= CS101_COT_UNKNOWN_IOA;
-}
-
 // (link address, common address, object address) of a point; -1 for a common address
 // packs as 0xFFFF's neighbour so that it never meets a real one.
 quint64 pointKey(int linkAddress, int commonAddress, int address)
@@ -366,7 +361,7 @@ void FindingsTracker::Private::userData(const LineFrame& frame, const FrameSumma
     }
     Q_UNUSED(summary);
 
-    if (header.negative || refusingCause(header.cause)) {
+    if (header.negative || isRefusingCause(header.cause)) {
         add(Finding::Kind::Refused, linkAddress, header.commonAddress, qMax(0, header.firstObjectAddress),
             QStringLiteral("%1 %2: %3 (%4)%5")
                 .arg(ObjectText::typeText(header.typeId))

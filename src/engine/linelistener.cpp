@@ -174,14 +174,6 @@ bool LineListener::isOpen() const
     return !d->devices.empty();
 }
 
-qint64 LineListener::droppedOctets() const
-{
-    qint64 dropped = 0;
-    for (const auto& device : d->devices)
-        dropped += device->reassembler->droppedOctets();
-    return dropped;
-}
-
 void LineListener::open(const SerialSettings& serial, const ProtocolSettings& protocol,
                         const QString& secondPort)
 {
@@ -420,8 +412,7 @@ void LineListener::Private::stationAsdu(int linkAddress, const AsduHeader& heade
     CommandOutcome outcome;
     outcome.cause = header.cause;
     outcome.negative = header.negative;
-    const bool refusing = header.cause >= CS101_COT_UNKNOWN_TYPE_ID && header.cause <= CS101_COT_UNKNOWN_IOA;
-    if (header.negative || refusing) {
+    if (header.negative || isRefusingCause(header.cause)) {
         outcome.result = CommandOutcome::Result::Refused;
         outcome.step = it->request.execution == CommandRequest::Execution::SelectOnly
                            ? CommandOutcome::Step::SelectConfirmation
@@ -444,11 +435,9 @@ CommandKey LineListener::Private::answered(int linkAddress, const AsduHeader& he
 {
     int typeId = 0;
     int address = 0;
-    if (header.cause >= CS101_COT_INTERROGATED_BY_STATION &&
-        header.cause <= CS101_COT_INTERROGATED_BY_GROUP_16) {
+    if (isInterrogatedCause(header.cause)) {
         typeId = C_IC_NA_1;
-    } else if (header.cause >= CS101_COT_REQUESTED_BY_GENERAL_COUNTER &&
-               header.cause <= CS101_COT_REQUESTED_BY_GROUP_4_COUNTER) {
+    } else if (isCounterCause(header.cause)) {
         typeId = C_CI_NA_1;
     } else if (header.cause == CS101_COT_REQUEST) {
         typeId = C_RD_NA_1;

@@ -38,8 +38,6 @@ public:
     ~LineListener() override;
 
     bool isOpen() const;
-    // Frames whose octets did not add up, and octets dropped as garbage, so far.
-    qint64 droppedOctets() const;
 
 public Q_SLOTS:
     // Opens the device(s) read-only in the serial settings' character format; portName

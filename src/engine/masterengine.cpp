@@ -59,21 +59,6 @@ QString openFailure(int error)
     return QStringLiteral("the port is in use or access to it is denied");
 }
 
-bool isInterrogatedCause(int cause)
-{
-    return cause >= CS101_COT_INTERROGATED_BY_STATION && cause <= CS101_COT_INTERROGATED_BY_GROUP_16;
-}
-
-bool isCounterCause(int cause)
-{
-    return cause >= CS101_COT_REQUESTED_BY_GENERAL_COUNTER && cause <= CS101_COT_REQUESTED_BY_GROUP_4_COUNTER;
-}
-
-bool refusingCause(int cause)
-{
-    return cause >= CS101_COT_UNKNOWN_TYPE_ID && cause <= CS101_COT_UNKNOWN_IOA;
-}
-
 QString interrogationName(int typeId)
 {
     return typeId == C_IC_NA_1 ? QStringLiteral("General interrogation")
@@ -520,8 +505,9 @@ void MasterEngine::Private::runLine()
     spent.start();
     int quietRounds = 0;
     bool paced = false;
-    // Every station asked twice without bringing anything ends the drain.
-    const int quietRoundsToStop = kQuietRoundsToStop * std::max(1, balanced() ? 1 : int(stations.size()));
+    // Quiet rounds end the drain as on a line with one station: the ticks already come
+    // once per station as often (tickInterval), and the rounds go round the stations.
+    const int quietRoundsToStop = kQuietRoundsToStop;
     do {
         const quint64 before = receivedAsduCount;
         round = Round();
@@ -659,6 +645,15 @@ void MasterEngine::Private::busyBackoffOver()
     // fresh master on the same open port asks the station for its link status, resets
     // the link when it is ready, and polling goes on where it stopped. What the station
     // holds for us is still there; our own command, if its frame was refused, goes again.
+    // A command under way with another, ready station would lose its answer with the old
+    // master: the new link set-up waits for another back-off period.
+    if (pending) {
+        const StationState* owner = stationOf(pending->request.linkAddress);
+        if (owner && !owner->busy) {
+            busyTimer->start(std::max(0, busyBackoffMs));
+            return;
+        }
+    }
     busyWaiting = false;
     if (!serialPort || !portOpen)
         return;
@@ -1019,7 +1014,7 @@ bool MasterEngine::Private::answersPending(int address, const AsduHeader& header
         return false;
     const int cause = header.cause;
     if (cause != CS101_COT_ACTIVATION_CON && cause != CS101_COT_DEACTIVATION_CON &&
-        cause != CS101_COT_ACTIVATION_TERMINATION && !refusingCause(cause))
+        cause != CS101_COT_ACTIVATION_TERMINATION && !isRefusingCause(cause))
         return false;
     // A station answers with the common address it was asked with; a refusal for an
     // unknown common address may carry anything there.
@@ -1118,7 +1113,7 @@ void MasterEngine::Private::advance(const AsduHeader& header, const QVector<Info
         }
         return CommandOutcome::Step::Confirmation;
     };
-    if (header.negative || refusingCause(header.cause)) {
+    if (header.negative || isRefusingCause(header.cause)) {
         // Nothing follows a refusal: no execute after a refused select, no retry here.
         outcome.result = CommandOutcome::Result::Refused;
         outcome.step = stepOf(pending->phase);

@@ -227,22 +227,26 @@ QDateTime localFields(qint64 msecsSinceEpoch)
                                           Qt::UTC);
 }
 
-QString localTimeText(qint64 msecsSinceEpoch)
+// Qt's text date format of a local date-time, "Fri Dec 6 06:30:39 2024" (no zone), with
+// the time of day as given.
+static QString localText(qint64 msecsSinceEpoch, bool withMs)
 {
     const QDateTime fields = localFields(msecsSinceEpoch);
-    // Qt's text date format of a local date-time: "Fri Dec 6 06:30:39 2024", no zone.
     QString text = fields.date().toString(Qt::TextDate);
-    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + fields.time().toString(Qt::TextDate));
+    const QString time = withMs ? fields.time().toString(QStringLiteral("hh:mm:ss.zzz"))
+                                : fields.time().toString(Qt::TextDate);
+    text.insert(text.lastIndexOf(QLatin1Char(' ')), QLatin1Char(' ') + time);
     return text;
+}
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    return localText(msecsSinceEpoch, false);
 }
 
 QString localTimeTextMs(qint64 msecsSinceEpoch)
 {
-    const QDateTime fields = localFields(msecsSinceEpoch);
-    QString text = fields.date().toString(Qt::TextDate);
-    text.insert(text.lastIndexOf(QLatin1Char(' ')),
-                QLatin1Char(' ') + fields.time().toString(QStringLiteral("hh:mm:ss.zzz")));
-    return text;
+    return localText(msecsSinceEpoch, true);
 }
 
 QDateTime slaveDateTime(const QVariant& timestamp)

@@ -414,8 +414,6 @@ PointList PointList::fromCsv(const QByteArray& csv, QVector<Problem>* problems)
         }
         lineOf.insert(k, record.line);
         list.index.insert(k, list.points.size());
-        if (!list.addressIndex.contains(point.address))
-            list.addressIndex.insert(point.address, list.points.size());
         list.points.append(point);
     }
     if (!complete)
@@ -461,12 +459,6 @@ const PointList::Point* PointList::find(int commonAddress, int address) const
     if (it == index.cend())
         it = index.constFind(key(-1, address));
     return it == index.cend() ? nullptr : &points.at(*it);
-}
-
-const PointList::Point* PointList::findAddress(int address) const
-{
-    const auto it = addressIndex.constFind(address);
-    return it == addressIndex.cend() ? nullptr : &points.at(*it);
 }
 
 bool PointList::rawNumber(const InfoObject& object, double* value)

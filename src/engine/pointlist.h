@@ -64,8 +64,6 @@ public:
     // The point at this address: the one listed for the common address, else the one
     // listed for any; null when none is.
     const Point* find(int commonAddress, int address) const;
-    // The point at this address under any common address (the first listed).
-    const Point* findAddress(int address) const;
 
     // The object's value as a number (bools 0/1), false when it has none.
     static bool rawNumber(const InfoObject& object, double* value);
@@ -92,8 +90,7 @@ private:
     }
 
     QVector<Point> points;
-    QHash<quint64, int> index;    // (common address, address) -> points
-    QHash<int, int> addressIndex; // address -> the first point listed with it
+    QHash<quint64, int> index; // (common address, address) -> points
 };
 
 } // namespace iec101

@@ -107,6 +107,5 @@ struct IEC101ENGINE_EXPORT ProtocolSettings
 } // namespace iec101
 
 Q_DECLARE_METATYPE(iec101::ProtocolSettings)
-Q_DECLARE_METATYPE(iec101::Station)
 
 #endif // IEC101_PROTOCOLSETTINGS_H
