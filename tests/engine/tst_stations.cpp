@@ -74,6 +74,7 @@ private Q_SLOTS:
     void commandsReachOnlyTheStationAddressed();
     void silentStationDoesNotStopTheOthers();
     void burstDoesNotStarveTheOthers();
+    void busyStationDoesNotCostTheOthersTheirCommands();
     void severalCommonAddressesBehindOneStation();
     void balancedMode();
 };
@@ -189,6 +190,29 @@ void TestStations::burstDoesNotStarveTheOthers()
     }
     // One poll each in turn: the third station's event is among the first few.
     QVERIFY2(position >= 0 && position < 10, qPrintable(QString::number(position)));
+}
+
+// A station that says "busy" has its link set up again after a pause; the commands to
+// the other stations meanwhile are not lost to that set-up.
+void TestStations::busyStationDoesNotCostTheOthersTheirCommands()
+{
+    Line line;
+    QVERIFY(bringUp(line));
+    line.stations.station(1).setBusy(3000);
+    QTRY_VERIFY_WITH_TIMEOUT(line.engine.stationStates.contains({2, LinkState::Busy}), kLong);
+    QElapsedTimer busy;
+    busy.start();
+    int commands = 0;
+    while (busy.elapsed() < 4000) {
+        CommandRequest request = CommandRequest::singleCommand(ioa::kFirstSingleCommand, true);
+        request.linkAddress = 1 + commands % 2 * 2; // stations 1 and 3 in turn
+        const auto done = line.engine.waitForOutcome(line.engine.send(request), kLong);
+        QVERIFY(done);
+        QVERIFY2(done->outcome.result == Result::Terminated,
+                 qPrintable(QStringLiteral("command %1: %2").arg(commands).arg(done->outcome.text())));
+        ++commands;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(line.engine.stationStates.last(), qMakePair(2, LinkState::Available), kLong);
 }
 
 // One link address answering for three common addresses (a bay controller each): each is
