@@ -15,14 +15,13 @@
 #include <functional>
 #include <random>
 
+#include "benchfigures.h"
 #include "enginefixture.h"
 #include "linerelay.h"
 
 using namespace iec101;
 
 namespace {
-
-constexpr int kBitsPerChar = 11; // start, 8 data, parity, stop
 
 struct Trip
 {
@@ -63,17 +62,8 @@ Trip runCommand(EngineFixture& f, int baud, Command::CommandType type, const QVe
     waitUntil([&] { return ended; }, timeoutMs);
     QObject::disconnect(connection);
     if (baud > 0)
-        trip.limitMs = 1000.0 * double(bytes) * kBitsPerChar / baud;
+        trip.limitMs = benchfigures::lineMs(bytes, baud);
     return trip;
-}
-
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 struct Series
@@ -102,10 +92,11 @@ void printTrips(const char* line, const char* name, int baud, const QVector<Trip
     const double low = ms.isEmpty() ? -1 : *std::min_element(ms.cbegin(), ms.cend());
     const double high = ms.isEmpty() ? -1 : *std::max_element(ms.cbegin(), ms.cend());
     if (baud > 0)
-        std::printf("%-7s %-16s %9.1f %9.1f %9.1f %11.1f %7.2f", line, name, median(ms), low, high,
-                    median(limits), median(ratios));
+        std::printf("%-7s %-16s %9.1f %9.1f %9.1f %11.1f %7.2f", line, name, benchfigures::median(ms), low,
+                    high, benchfigures::median(limits), benchfigures::median(ratios));
     else
-        std::printf("%-7s %-16s %9.1f %9.1f %9.1f %11s %7s", line, name, median(ms), low, high, "-", "-");
+        std::printf("%-7s %-16s %9.1f %9.1f %9.1f %11s %7s", line, name, benchfigures::median(ms), low, high,
+                    "-", "-");
     if (failed)
         std::printf("  (%d without an end)", failed);
     std::printf("\n");

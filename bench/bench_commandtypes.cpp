@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <random>
 
+#include "benchfigures.h"
 #include "controlhandler.h"
 #include "enginefixture.h"
 #include "linerelay.h"
@@ -23,8 +24,6 @@ using Execution = CommandRequest::Execution;
 namespace ioa = slavesim::ioa;
 
 namespace {
-
-constexpr int kBitsPerChar = 11; // start, 8 data, parity, stop
 
 struct Trip
 {
@@ -69,17 +68,8 @@ Trip runCommand(EngineFixture& f, int baud, CommandRequest request)
     QObject::disconnect(connection);
     if (!succeeded)
         trip.ms = -1;
-    trip.limitMs = 1000.0 * double(bytes) * kBitsPerChar / baud;
+    trip.limitMs = benchfigures::lineMs(bytes, baud);
     return trip;
-}
-
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void printTrips(int baud, const char* name, const QVector<Trip>& trips)
@@ -99,8 +89,8 @@ void printTrips(int baud, const char* name, const QVector<Trip>& trips)
     }
     const double low = ms.isEmpty() ? -1 : *std::min_element(ms.cbegin(), ms.cend());
     const double high = ms.isEmpty() ? -1 : *std::max_element(ms.cbegin(), ms.cend());
-    std::printf("%-6d %-34s %8.1f %8.1f %8.1f %10.1f %6.2f", baud, name, median(ms), low, high,
-                median(limits), median(ratios));
+    std::printf("%-6d %-34s %8.1f %8.1f %8.1f %10.1f %6.2f", baud, name, benchfigures::median(ms), low, high,
+                benchfigures::median(limits), benchfigures::median(ratios));
     if (failed)
         std::printf("  (%d failed)", failed);
     std::printf("\n");

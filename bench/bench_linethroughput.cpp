@@ -7,14 +7,13 @@
 
 #include <cstdio>
 
+#include "benchfigures.h"
 #include "enginefixture.h"
 #include "linerelay.h"
 
 using namespace iec101;
 
 namespace {
-
-constexpr int kBitsPerChar = 11; // start, 8 data, parity, stop
 
 struct EventRun
 {
@@ -192,7 +191,7 @@ void runVariant(const char* name, const EngineTuning& tuning)
                 std::printf("%8d %8d %8s %8.2f s %12s %12s %8s\n", points, run.objects, "pty", run.seconds,
                             "-", "-", "-");
             } else {
-                const double limit = double(run.lineBytes) * kBitsPerChar / baud;
+                const double limit = double(run.lineBytes) * benchfigures::kBitsPerChar / baud;
                 std::printf("%8d %8d %8d %8.2f s %12lld %10.2f s %8.2f\n", points, run.objects, baud,
                             run.seconds, static_cast<long long>(run.lineBytes), limit,
                             limit > 0 ? run.seconds / limit : 0.0);

@@ -14,12 +14,11 @@
 #include <cstdio>
 #include <functional>
 
+#include "benchfigures.h"
 #include "linerelay.h"
 #include "slavesimline.h"
 
 namespace {
-
-constexpr int kBitsPerChar = 11; // start, 8 data, parity, stop: what the relay paces
 
 struct Run
 {
@@ -30,15 +29,6 @@ struct Run
     double runLimitMs = 0;
 };
 
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // One run of the program; the relay's octet counts are taken as its records arrive.
 Run runOnce(SlaveSimLine& line, int baud, const QString& command)
 {
@@ -47,7 +37,7 @@ Run runOnce(SlaveSimLine& line, int baud, const QString& command)
         return relay->masterByteCount() + relay->slaveByteCount();
     };
     const auto limitMs = [baud](qint64 count) {
-        return 1000.0 * double(count) * kBitsPerChar / baud;
+        return benchfigures::lineMs(count, baud);
     };
 
     Run run;
@@ -141,10 +131,10 @@ void measure(int baud, int runs)
             wall << run.wallMs;
             runLimit << run.runLimitMs;
         }
-        const double ms = median(reported);
-        const double limit = median(commandLimit);
-        const double wallMs = median(wall);
-        const double runLimitMs = median(runLimit);
+        const double ms = benchfigures::median(reported);
+        const double limit = benchfigures::median(commandLimit);
+        const double wallMs = benchfigures::median(wall);
+        const double runLimitMs = benchfigures::median(runLimit);
         std::printf("%6d  %-19s %8.0f %8.0f %6.2f %9.0f %8.0f %6.2f", baud, s.name, ms, limit,
                     limit > 0 ? ms / limit : 0.0, wallMs, runLimitMs,
                     runLimitMs > 0 ? wallMs / runLimitMs : 0.0);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <map>
 
+#include "benchfigures.h"
 #include "enginefixture.h"
 #include "stationsline.h"
 
@@ -21,7 +22,6 @@ using namespace iec101;
 namespace {
 
 constexpr int kBaud = 9600;
-constexpr int kBitsPerChar = 11;
 constexpr int kStations = 4;
 
 struct Latencies
@@ -101,7 +101,7 @@ int main(int argc, char** argv)
 
     // One poll cycle: each station asked for class 2 data (a fixed frame of 6 octets with
     // a 2-octet link address) and answering "no data" (6 octets), at 11 bits an octet.
-    const double cycleMs = 1000.0 * kStations * 12 * kBitsPerChar / kBaud;
+    const double cycleMs = 1000.0 * kStations * 12 * benchfigures::kBitsPerChar / kBaud;
     std::printf("%d stations at %d baud; one poll cycle (each station asked once, no data): %.1f ms\n\n",
                 kStations, kBaud, cycleMs);
     {
@@ -160,7 +160,7 @@ int main(int argc, char** argv)
         const auto latencies = measure(line, f, injected, seconds, 1);
         // The event's frame (68 L L 68 C A A, an M_ME_NC_1 ASDU of 15 octets, CS 16) and the
         // master's acknowledgement (6 octets).
-        const double frameMs = 1000.0 * (4 + 1 + 2 + 15 + 2 + 6) * kBitsPerChar / kBaud;
+        const double frameMs = 1000.0 * (4 + 1 + 2 + 15 + 2 + 6) * benchfigures::kBitsPerChar / kBaud;
         print("balanced, one event a second", latencies);
         std::printf("  the event's frame and its acknowledgement take %.1f ms on the line\n", frameMs);
     }
