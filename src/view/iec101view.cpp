@@ -65,6 +65,9 @@ namespace {
 
 constexpr int kPortRefreshIntervalMs = 2000;
 constexpr int kReadBackDelayMs = 500;
+// Tables for addresses the settings do not list are made as data arrives; a station (or a
+// tapped line) reporting ever new common addresses must not add tables without end.
+constexpr int kMaxStationTables = 64;
 constexpr int kAllSerialComboBoxes = 15;
 constexpr int kSettingCount = ProtocolSettingCount;
 
@@ -997,8 +1000,8 @@ ResponseView* Iec101View::Private::responsesFor(int linkAddress, int commonAddre
             return tables.responses;
     }
     // One station and common address: all goes to the one set of tables, whatever the
-    // station puts in its common address field.
-    if (stationTables.size() <= 1)
+    // station puts in its common address field. So does all past the last table allowed.
+    if (stationTables.size() <= 1 || stationTables.size() >= kMaxStationTables)
         return responseView;
     // An address the list does not have (a station answering under another common
     // address): tables of its own, so that its data is not mixed with another's.
