@@ -20,7 +20,6 @@ namespace iec101 {
 namespace {
 
 constexpr int kFunctionResetLink = 0;
-constexpr int kFunctionBusy = 1; // secondary: message not accepted, link busy
 constexpr int kGeneralInterrogation = 20;
 constexpr int kGeneralCounterRequest = 5;
 // A station (or a line's noise) that reports ever new addresses must not grow the findings
@@ -317,9 +316,9 @@ void FindingsTracker::Private::frame(const LineFrame& frame)
                 frame.timeUs);
         last = int(summary.fcb);
     }
-    if (!summary.primary && !frame.sent && (summary.dfc || summary.functionCode == kFunctionBusy))
+    if (!summary.primary && !frame.sent && (summary.dfc || summary.functionCode == Ft12::kFunctionBusy))
         add(Finding::Kind::Busy, linkAddress, -1, -1,
-            summary.functionCode == kFunctionBusy
+            summary.functionCode == Ft12::kFunctionBusy
                 ? QStringLiteral("message not accepted, link busy (function 1)")
                 : QStringLiteral("data flow control set (DFC)"),
             frame.timeUs);

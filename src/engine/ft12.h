@@ -74,6 +74,18 @@ public:
         qint64 dropped = 0;
     };
 
+    // Control field bits: PRM (from the primary), DIR (balanced: from the controlling
+    // station); from a primary FCB and FCV, from a secondary ACD and DFC.
+    static constexpr quint8 kPrm = 0x40;
+    static constexpr quint8 kDir = 0x80;
+    static constexpr quint8 kFcb = 0x20;
+    static constexpr quint8 kFcv = 0x10;
+    static constexpr quint8 kAcd = 0x20;
+    static constexpr quint8 kDfc = 0x10;
+    static constexpr quint8 kFunctionMask = 0x0f;
+    // The secondary's function "link busy, message not accepted".
+    static constexpr quint8 kFunctionBusy = 1;
+
     static constexpr quint8 kSingleCharacter = 0xE5;
     static constexpr quint8 kFixedStart = 0x10;
     static constexpr quint8 kVariableStart = 0x68;

@@ -32,11 +32,6 @@ constexpr int kCheckMs = 100;
 // one starts clean; a frame's octets follow each other without gaps.
 constexpr qint64 kStalledFrameMs = 1000;
 constexpr int kReadChunk = 4096;
-constexpr quint8 kPrm = 0x40;
-constexpr quint8 kDir = 0x80;
-constexpr quint8 kDfc = 0x10;
-constexpr int kFunctionMask = 0x0F;
-constexpr int kFunctionBusy = 1;
 // Commands a tapped line can have waiting at once; activations beyond them (a line full of
 // noise that decodes as commands) are not followed.
 constexpr int kMaxPending = 1000;
@@ -295,18 +290,18 @@ void LineListener::Private::frameComplete(const QByteArray& octets, int directio
         if (parsed.frame.kind == Ft12::Kind::SingleCharacter)
             fromMaster = !lastFromMaster; // it acknowledges the frame before it
         else if (protocol.mode == LinkMode::Balanced)
-            fromMaster = bool(parsed.frame.control & kDir) == protocol.dir;
+            fromMaster = bool(parsed.frame.control & Ft12::kDir) == protocol.dir;
         else
-            fromMaster = parsed.frame.control & kPrm;
+            fromMaster = parsed.frame.control & Ft12::kPrm;
     }
     lastFromMaster = fromMaster;
     frames.append(reinterpret_cast<const unsigned char*>(octets.constData()), octets.size(), fromMaster);
     if (!parsed.ok() || parsed.frame.kind == Ft12::Kind::SingleCharacter)
         return;
     const int linkAddress = stationOf(parsed.frame.linkAddress);
-    if (!fromMaster && !(parsed.frame.control & kPrm)) {
-        const bool busy =
-            (parsed.frame.control & kDfc) || (parsed.frame.control & kFunctionMask) == kFunctionBusy;
+    if (!fromMaster && !(parsed.frame.control & Ft12::kPrm)) {
+        const bool busy = (parsed.frame.control & Ft12::kDfc) ||
+                          (parsed.frame.control & Ft12::kFunctionMask) == Ft12::kFunctionBusy;
         setState(linkAddress, busy ? LinkState::Busy : LinkState::Available);
     }
     if (parsed.frame.kind == Ft12::Kind::Variable && !parsed.frame.userData.isEmpty())

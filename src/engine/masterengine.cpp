@@ -38,14 +38,8 @@ constexpr int kQoiStation = 20;
 constexpr int kQccGeneral = 5;
 constexpr int kShortestTickMs = 20;
 
-// Control field bits of a frame from the station (secondary).
-constexpr quint8 kPrm = 0x40;
-constexpr quint8 kAcd = 0x20;
-constexpr quint8 kDfc = 0x10;
-constexpr quint8 kFunctionMask = 0x0f;
 constexpr int kFunctionUserDataConfirmed = 3;
 constexpr int kFunctionUserDataNoReply = 4;
-constexpr int kFunctionBusy = 1;
 
 // Why the port did not open, as the operator should read it.
 QString openFailure(int error)
@@ -297,7 +291,7 @@ void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent
     const bool framed = parsed.ok() && parsed.frame.kind != Ft12::Kind::SingleCharacter;
     const int control = framed ? parsed.frame.control : -1;
     if (sent) {
-        const int function = control >= 0 && (control & kPrm) ? control & kFunctionMask : -1;
+        const int function = control >= 0 && (control & Ft12::kPrm) ? control & Ft12::kFunctionMask : -1;
         lastSentUserData = function == kFunctionUserDataConfirmed;
         if (function == kFunctionUserDataNoReply && pending && pending->request.broadcast)
             broadcastGone = true;
@@ -306,16 +300,16 @@ void MasterEngine::Private::frameSeen(const uint8_t* octets, int size, bool sent
     lastTrafficMs = now();
     ++round.received;
     // A single character (E5) is a plain acknowledgement or "no data".
-    if (control < 0 || (control & kPrm))
+    if (control < 0 || (control & Ft12::kPrm))
         return;
-    if (control & kAcd)
+    if (control & Ft12::kAcd)
         round.acd = true;
     if (parsed.frame.kind == Ft12::Kind::Variable)
         round.userData = true;
     // "Busy": the data flow control bit, or the function that refuses a frame because
     // the station's buffers are full. The library's link layer stays busy for good
     // after one; the engine recovers around it.
-    if ((control & kDfc) || (control & kFunctionMask) == kFunctionBusy) {
+    if ((control & Ft12::kDfc) || (control & Ft12::kFunctionMask) == Ft12::kFunctionBusy) {
         busyDetected = true;
         busyAddress = balanced() || stations.size() == 1 ? firstLinkAddress() : parsed.frame.linkAddress;
         if (pending && lastSentUserData && pending->request.linkAddress == busyAddress)

@@ -14,14 +14,6 @@ namespace {
 constexpr int kFirstOctetTimeoutMs = 10;
 constexpr int kNextOctetTimeoutMs = 100;
 
-// Control field: PRM, FCB, FCV, function code; ACD and DFC of the station's answers.
-constexpr int kPrm = 0x40;
-constexpr int kFcb = 0x20;
-constexpr int kFcv = 0x10;
-constexpr int kFunctionMask = 0x0f;
-constexpr int kAcd = 0x20;
-constexpr int kDfc = 0x10;
-
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
@@ -125,18 +117,18 @@ void LinkServer::serve()
         return;
     }
     const int broadcast = config.linkAddressLength == 2 ? 0xffff : 0xff;
-    const bool prm = f->control & kPrm;
+    const bool prm = f->control & Ft12::kPrm;
     if (!prm || (f->linkAddress != config.linkAddress && f->linkAddress != broadcast)) {
         return;
     }
-    const int fc = f->control & kFunctionMask;
-    const bool fcv = f->control & kFcv;
-    const bool fcb = f->control & kFcb;
+    const int fc = f->control & Ft12::kFunctionMask;
+    const bool fcv = f->control & Ft12::kFcv;
+    const bool fcb = f->control & Ft12::kFcb;
     if (busy()) {
         // DFC set on every answer: the status of the link (function 11), everything else
         // refused (function 1). The frame is not taken, so the frame count stays as it was.
         if (f->linkAddress == config.linkAddress) {
-            writeFixed(kDfc | (fc == 9 ? 0x0b : 0x01));
+            writeFixed(Ft12::kDfc | (fc == 9 ? 0x0b : 0x01));
         }
         if (log) {
             log(QStringLiteral("busy: refused function %1").arg(fc));
@@ -153,30 +145,30 @@ void LinkServer::serve()
     // have answers waiting once it serves the line again.
     switch (fc) {
     case 0: // reset of remote link
-        writeFixed(kAcd | 0x00);
+        writeFixed(Ft12::kAcd | 0x00);
         lastMasterFcb = false; // the master starts again with FCB = 1
         break;
     case 3: // user data, confirmed
         userDataHandler(f->userData);
-        writeFixed(kAcd | 0x00);
+        writeFixed(Ft12::kAcd | 0x00);
         break;
     case 4: // user data, no reply (broadcast)
         userDataHandler(f->userData);
         break;
     case 9: // request status of link
-        writeFixed(kAcd | 0x0b);
+        writeFixed(Ft12::kAcd | 0x0b);
         break;
     case 10: // request user data class 1
     case 11: // request user data class 2
         if (!rawQueue.empty()) {
             const QByteArray raw = rawQueue.front();
             rawQueue.pop_front();
-            writeVariable(kAcd | 0x08, raw);
+            writeVariable(Ft12::kAcd | 0x08, raw);
             if (log) {
                 log(QStringLiteral("TX raw ASDU %1").arg(QString::fromLatin1(raw.toHex(' '))));
             }
         } else {
-            writeFixed(kAcd | 0x09); // no data available
+            writeFixed(Ft12::kAcd | 0x09); // no data available
         }
         break;
     default:
